@@ -1,0 +1,103 @@
+#include "IOUtils.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+// A sink that takes the first `capacity` bytes and then refuses, like a full disk.
+class RefusingOutputStream : public juce::OutputStream
+{
+public:
+    explicit RefusingOutputStream (size_t capacity) : _capacity (capacity) {}
+
+    bool write (const void* data, size_t size) override
+    {
+        if (_written.getSize() + size > _capacity)
+            return false;
+        _written.append (data, size);
+        return true;
+    }
+    void flush() override {}
+    bool setPosition (juce::int64) override { return false; }
+    juce::int64 getPosition() override { return (juce::int64) _written.getSize(); }
+
+    juce::MemoryBlock _written;
+
+private:
+    size_t _capacity;
+};
+
+// A source whose read always fails, like a vanished file.
+class FailingInputStream : public juce::InputStream
+{
+public:
+    juce::int64 getTotalLength() override { return -1; }
+    bool isExhausted() override { return false; }
+    int read (void*, int) override { return -1; }
+    juce::int64 getPosition() override { return 0; }
+    bool setPosition (juce::int64) override { return false; }
+};
+} // namespace
+
+TEST (InStreamWrapper, readsEverythingThenReportsTheEndWithZeroBytes)
+{
+    juce::MemoryInputStream source ("hello", 5, false);
+    InStreamWrapper wrapper (&source);
+
+    char buffer[16] {};
+    size_t got = 99;
+    ASSERT_TRUE (wrapper.read (buffer, 3, got).ok);
+    EXPECT_EQ (got, 3u);
+    EXPECT_EQ (std::string (buffer, 3), "hel");
+    ASSERT_TRUE (wrapper.read (buffer, sizeof (buffer), got).ok);
+    EXPECT_EQ (got, 2u);
+
+    ASSERT_TRUE (wrapper.read (buffer, sizeof (buffer), got).ok);
+    EXPECT_EQ (got, 0u);
+    EXPECT_TRUE (wrapper.isExhausted());
+}
+
+TEST (InStreamWrapper, failsWithStreamReadFailedWhenTheSourceFails)
+{
+    FailingInputStream source;
+    InStreamWrapper wrapper (&source);
+    char buffer[4];
+    size_t got = 0;
+    const auto result = wrapper.read (buffer, sizeof (buffer), got);
+    EXPECT_FALSE (result.ok);
+    EXPECT_EQ (result.message, "Stream read failed");
+}
+
+TEST (InStreamWrapper, leavesTheWrappedStreamUsableWhenDestroyed)
+{
+    juce::MemoryInputStream source ("abcdef", 6, false);
+    {
+        InStreamWrapper wrapper (&source);
+        char buffer[2];
+        size_t got = 0;
+        ASSERT_TRUE (wrapper.read (buffer, 2, got).ok);
+    }
+    EXPECT_EQ (source.readByte(), 'c');
+}
+
+TEST (OutStreamWrapper, writesAllBytesToAnAcceptingStream)
+{
+    juce::MemoryOutputStream sink;
+    {
+        OutStreamWrapper wrapper (&sink);
+        ASSERT_TRUE (wrapper.write ("abc", 3).ok);
+        ASSERT_TRUE (wrapper.write ("de", 2).ok);
+    }
+    EXPECT_EQ (sink.toString(), "abcde");
+}
+
+TEST (OutStreamWrapper, reportsARefusedWriteInsteadOfSuccess)
+{
+    RefusingOutputStream sink (4);
+    OutStreamWrapper wrapper (&sink);
+    ASSERT_TRUE (wrapper.write ("abc", 3).ok);
+    const auto result = wrapper.write ("de", 2);
+    EXPECT_FALSE (result.ok);
+    EXPECT_EQ (result.message, "Stream write failed");
+    EXPECT_EQ (sink._written.getSize(), 3u);
+}
