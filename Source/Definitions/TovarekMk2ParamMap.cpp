@@ -264,7 +264,7 @@ const char* getBlockLabel (TovarekMk2ParamMap::BlockID block)
 
 TovarekMk2ParamID getBlockEnableParameter (TovarekMk2ParamMap::BlockID block)
 {
-    return block < Map::kBlockCount ? kBlocks[block].enableParameter : kParamAmpOn;
+    return block < Map::kBlockCount ? kBlocks[block].enableParameter : TovarekMk2ParamID (0xFFFFFFFFu);
 }
 
 double knobPositionToValue (const TovarekMk2ParamMap::ParameterInfo& info, double position)
