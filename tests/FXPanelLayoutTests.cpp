@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <limits>
 #include <set>
+#include <thread>
 #include <type_traits>
 
 using namespace TovarekMk2::FXPanelLayouts;
@@ -70,6 +71,22 @@ TEST (FXPanelLayouts, returnsTheSameLayoutEveryTime)
 {
     EXPECT_EQ (getLayout (3), getLayout (3));
     EXPECT_NE (getLayout (3), getLayout (4));
+}
+
+TEST (FXPanelLayouts, buildsOneSetOfLayoutsWhenFirstAskedFromSeveralThreads)
+{
+    const Layout* seen[4] = {};
+    std::vector<std::thread> threads;
+    for (auto& slot : seen)
+        threads.emplace_back ([&slot] { slot = getLayout (7); });
+    for (auto& thread : threads)
+        thread.join();
+    for (const Layout* layoutSeen : seen)
+    {
+        EXPECT_EQ (layoutSeen, getLayout (7));
+        ASSERT_NE (layoutSeen, nullptr);
+        EXPECT_EQ (layoutSeen->size(), 12u);
+    }
 }
 
 TEST (FXPanelLayouts, holdsFortyFourRowsAcrossTheNinePanels)
