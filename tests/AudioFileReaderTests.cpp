@@ -567,3 +567,41 @@ TEST (AudioFileReader, writesOnlyRateAndMonoWhenTheSamplesAreNotWanted)
     EXPECT_FALSE (readWavFile (refused.c_str(), nullptr, nullptr, nullptr, &rate, nullptr));
     EXPECT_EQ (rate, 96000);
 }
+
+TEST (AudioFileReader, acceptsAFileEndingWithoutThePadByteOfItsLastOddChunk)
+{
+    WavFormat f;
+    f.channels = 1;
+    f.bitsPerSample = 8;
+    Bytes file = riffFile ({ wavChunk ("fmt ", wavFormatPayload (f)), wavChunk ("data", { 0x81, 0x82, 0x83 }) });
+    file.pop_back(); // the pad byte
+    file[4] -= 1;    // and the container size that counted it
+    AudioData d;
+    ASSERT_EQ (decodeWavFile (writeFixture ("noPad", file).c_str(), d, true), waverror::none);
+    EXPECT_EQ (d.frameCount, 3);
+}
+
+TEST (AudioFileReader, neverDecodesMoreSamplesThanAMutatedHeaderLeavesInTheFile)
+{
+    // Every header byte of a good file set to values that make sizes and counts extreme: each
+    // result is a refusal or a decode that fits the file (the sanitizer build watches the reads).
+    const std::vector<Bytes> goodFiles = { goodWav(), goodAiff() };
+    const uint8_t values[] = { 0x00, 0x01, 0x02, 0x7F, 0x80, 0xFE, 0xFF };
+    const std::string dir = TestSupport::makeTempDirectory ("mutated");
+    const std::string path = dir + "/in.bin";
+
+    for (const Bytes& good : goodFiles)
+        for (size_t index = 0; index + 8 < good.size(); ++index)
+            for (uint8_t value : values)
+            {
+                Bytes mutated = good;
+                mutated[index] = value;
+                TestSupport::writeFileBytes (path, mutated);
+                AudioData d;
+                if (decodeAudioFile (path.c_str(), d, true) != waverror::none)
+                    continue;
+                ASSERT_LE (d.frameCount, static_cast<int32_t> (mutated.size())) << index << " " << int (value);
+                ASSERT_EQ (d.left.size(), static_cast<size_t> (d.frameCount));
+                ASSERT_EQ (d.right.size(), static_cast<size_t> (d.frameCount));
+            }
+}
