@@ -1,0 +1,282 @@
+#include "Resampler.h"
+
+#include <algorithm>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <vector>
+
+using namespace Korvantal;
+
+namespace
+{
+constexpr double kPi = 3.141592653589793;
+
+// The cabinet importer's construction.
+Resampler makeImporterResampler()
+{
+    return Resampler (35, true, 1.0 / 12, 12.0, 4096.0);
+}
+
+// Converts the rest of a stream from in[used], offering `capacity` output samples per call, until
+// the input is used and a call returns nothing.
+std::vector<double> convertAll (Resampler& resampler, const std::vector<double>& in, double factor, int capacity,
+                                int used = 0)
+{
+    std::vector<double> out;
+    std::vector<double> block (static_cast<size_t> (capacity));
+
+    for (int calls = 0; calls < 100000; ++calls)
+    {
+        const int n = resampler.process (in.data(), static_cast<int> (in.size()), 1, &used, block.data(), capacity, factor);
+        EXPECT_GE (n, 0);
+        EXPECT_LE (n, capacity);
+        if (n <= 0 && used == static_cast<int> (in.size()))
+            break;
+        out.insert (out.end(), block.begin(), block.begin() + n);
+    }
+    return out;
+}
+
+// A band-limited test signal: sines from 100 Hz to 15 kHz, evaluated at time t seconds.
+double testSignal (double t)
+{
+    static const double frequencies[] = { 100.0, 1000.0, 3300.0, 7000.0, 11000.0, 15000.0 };
+    double sum = 0.0;
+    for (size_t i = 0; i < std::size (frequencies); ++i)
+        sum += 0.15 * std::sin (2.0 * kPi * frequencies[i] * t + 0.7 * static_cast<double> (i));
+    return sum;
+}
+
+// Signal-to-error ratio in dB of a conversion to 48000 Hz against the signal computed directly
+// at 48000 Hz, over the part where the filter sees only real input.
+double conversionSignalToError (int inputRate, int seconds100ths)
+{
+    const int frames = inputRate * seconds100ths / 100;
+    std::vector<double> in (static_cast<size_t> (frames));
+    for (int i = 0; i < frames; ++i)
+        in[static_cast<size_t> (i)] = testSignal (static_cast<double> (i) / inputRate);
+
+    Resampler resampler = makeImporterResampler();
+    const std::vector<double> out = convertAll (resampler, in, 48000.0 / inputRate, 1000);
+
+    const size_t expectedLength = static_cast<size_t> (frames) * 48000 / static_cast<size_t> (inputRate);
+    EXPECT_NEAR (static_cast<double> (out.size()), static_cast<double> (expectedLength), 2.0);
+
+    // The filter reaches 17 zero crossings of the lower rate: skip that much at either end.
+    const size_t margin = 80;
+    double signal = 0.0;
+    double error = 0.0;
+    for (size_t j = margin; j + margin < out.size(); ++j)
+    {
+        const double expected = testSignal (static_cast<double> (j) / 48000.0);
+        signal += expected * expected;
+        error += (out[j] - expected) * (out[j] - expected);
+    }
+    return 10.0 * std::log10 (signal / error);
+}
+
+std::vector<double> unitImpulse (size_t length)
+{
+    std::vector<double> in (length, 0.0);
+    in[0] = 1.0;
+    return in;
+}
+} // namespace
+
+TEST (Resampler, sizesItsTableAndBuffersFromTheConstructionArguments)
+{
+    const Resampler resampler = makeImporterResampler();
+    EXPECT_EQ (resampler.wingLength(), 69632); // 17 zero crossings of 4096 entries
+    EXPECT_EQ (resampler.coefficients().size(), 69632u);
+    EXPECT_EQ (resampler.historyLength(), 226);
+    EXPECT_EQ (resampler.inputBufferSize(), 4096);
+    EXPECT_EQ (resampler.outputBufferSize(), 49154);
+
+    // A long filter needs a longer input block.
+    const Resampler wide (35, true, 1.0 / 120, 12.0, 16.0);
+    EXPECT_EQ (wide.historyLength(), 2170);
+    EXPECT_EQ (wide.inputBufferSize(), 2 * 2170 + 10);
+}
+
+TEST (Resampler, matchesAnIndependentBesselFunctionToTheApproximationsAccuracy)
+{
+    for (double x = 0.0; x <= 12.0; x += 0.05)
+    {
+        const double reference = std::cyl_bessel_i (0.0, x);
+        EXPECT_NEAR (besselI0 (x), reference, 2e-7 * reference) << x;
+        EXPECT_EQ (besselI0 (-x), besselI0 (x));
+    }
+}
+
+TEST (Resampler, kaiserWindowFallsFromOneToTheReciprocalOfI0Beta)
+{
+    EXPECT_EQ (kaiserWindow (0, 1024, 6.0), 1.0);
+    EXPECT_DOUBLE_EQ (kaiserWindow (1023, 1024, 6.0), 1.0 / besselI0 (6.0));
+    EXPECT_EQ (kaiserWindow (-1, 1024, 6.0), 0.0);
+    EXPECT_EQ (kaiserWindow (1024, 1024, 6.0), 0.0);
+    EXPECT_EQ (kaiserWindow (0, 1, 6.0), 1.0);
+    for (int n = 1; n < 1024; ++n)
+        ASSERT_LT (kaiserWindow (n, 1024, 6.0), kaiserWindow (n - 1, 1024, 6.0));
+}
+
+TEST (Resampler, passesAnImpulseAtFactorOneAsTheFiltersZeroCrossingTaps)
+{
+    Resampler resampler = makeImporterResampler();
+    const std::vector<double> out = convertAll (resampler, unitImpulse (64), 1.0, 1024);
+    ASSERT_EQ (out.size(), 64u);
+    EXPECT_EQ (out[0], 0.9);
+
+    // Tap k is the windowed sinc at k zero crossings, computed here from its definition.
+    for (int k = 1; k <= 16; ++k)
+    {
+        const double t = k * kPi;
+        const double window = besselI0 (6.0 * std::sqrt (1.0 - std::pow (k * 4096.0 / 69631.0, 2))) / besselI0 (6.0);
+        EXPECT_NEAR (out[static_cast<size_t> (k)], std::sin (0.9 * t) * window / t, 1e-15) << k;
+        EXPECT_EQ (out[static_cast<size_t> (k)], resampler.coefficients()[static_cast<size_t> (k * 4096)]);
+    }
+    for (size_t k = 17; k < out.size(); ++k)
+        EXPECT_EQ (out[k], 0.0) << k;
+}
+
+TEST (Resampler, scalesAQuarterRateConversionByAQuarterWithAFourTimesWiderFilter)
+{
+    Resampler resampler = makeImporterResampler();
+    const std::vector<double> out = convertAll (resampler, unitImpulse (400), 0.25, 1024);
+    ASSERT_EQ (out.size(), 100u);
+    EXPECT_EQ (out[0], 0.9 * 0.25);
+    for (size_t k = 1; k <= 16; ++k)
+        EXPECT_EQ (out[k], 0.25 * resampler.coefficients()[k * 4096]) << k;
+
+    // An impulse m input samples from an output position is read m x 1024 entries into the table.
+    for (size_t m = 1; m <= 3; ++m)
+    {
+        std::vector<double> shifted (400, 0.0);
+        shifted[m] = 1.0;
+        resampler.reset();
+        const std::vector<double> o = convertAll (resampler, shifted, 0.25, 1024);
+        ASSERT_FALSE (o.empty());
+        EXPECT_EQ (o[0], 0.25 * resampler.coefficients()[m * 1024]) << m;
+    }
+
+    // Unity gain for a constant once the filter is fully inside the signal.
+    resampler.reset();
+    const std::vector<double> dc = convertAll (resampler, std::vector<double> (4000, 1.0), 0.25, 1024);
+    ASSERT_EQ (dc.size(), 1000u);
+    for (size_t k = 20; k < 980; ++k)
+        ASSERT_NEAR (dc[k], 1.0, 1e-3) << k;
+}
+
+TEST (Resampler, convertsA44100HzSignalTo48000HzBetterThan60dB)
+{
+    const double snr = conversionSignalToError (44100, 30);
+    EXPECT_GT (snr, 60.0);
+    RecordProperty ("signalToErrorDb", std::to_string (snr));
+}
+
+TEST (Resampler, convertsA96000HzSignalTo48000HzBetterThan60dB)
+{
+    const double snr = conversionSignalToError (96000, 30);
+    EXPECT_GT (snr, 60.0);
+    RecordProperty ("signalToErrorDb", std::to_string (snr));
+}
+
+TEST (Resampler, convertsTheOtherAcceptedRatesTo48000HzBetterThan60dB)
+{
+    for (int rate : { 88200, 176400, 192000 })
+    {
+        const double snr = conversionSignalToError (rate, 20);
+        EXPECT_GT (snr, 60.0) << rate;
+        RecordProperty ("signalToErrorDb" + std::to_string (rate), std::to_string (snr));
+    }
+}
+
+TEST (Resampler, refusesFactorsOutsideItsRangeWithoutChangingState)
+{
+    Resampler resampler = makeImporterResampler();
+    const std::vector<double> in = unitImpulse (100);
+    std::vector<double> out (1024, -5.0);
+    int used = 3;
+    EXPECT_EQ (resampler.process (in.data(), 100, 1, &used, out.data(), 1024, 1.0 / 13), -1);
+    EXPECT_EQ (resampler.process (in.data(), 100, 1, &used, out.data(), 1024, 13.0), -1);
+    EXPECT_EQ (resampler.process (in.data(), 100, 1, &used, out.data(), 1024, std::nan ("")), -1);
+    EXPECT_EQ (used, 3);
+    EXPECT_EQ (out[0], -5.0);
+
+    // The accepted bounds themselves work, and the refused calls left nothing behind.
+    used = 0;
+    EXPECT_EQ (resampler.process (in.data(), 100, 1, &used, out.data(), 1024, 1.0), 100);
+    EXPECT_EQ (out[0], 0.9);
+    resampler.reset();
+    used = 0;
+    EXPECT_GT (resampler.process (in.data(), 100, 1, &used, out.data(), 1024, 12.0), 1000);
+}
+
+TEST (Resampler, givesTheSameOutputAfterReset)
+{
+    std::vector<double> in (3000);
+    for (size_t i = 0; i < in.size(); ++i)
+        in[i] = testSignal (static_cast<double> (i) / 44100.0);
+
+    Resampler resampler = makeImporterResampler();
+    const std::vector<double> first = convertAll (resampler, in, 48000.0 / 44100, 1024);
+    resampler.reset();
+    const std::vector<double> second = convertAll (resampler, in, 48000.0 / 44100, 1024);
+    EXPECT_EQ (first, second);
+}
+
+TEST (Resampler, neverWritesMoreThanOneCallsCapacity)
+{
+    std::vector<double> in (20000);
+    for (size_t i = 0; i < in.size(); ++i)
+        in[i] = testSignal (static_cast<double> (i) / 44100.0);
+
+    Resampler resampler = makeImporterResampler();
+    std::vector<double> out (1100, 123.0);
+    int used = 0;
+    EXPECT_EQ (resampler.process (in.data(), static_cast<int> (in.size()), 1, &used, out.data(), 1024, 48000.0 / 44100), 1024);
+    for (size_t i = 1024; i < out.size(); ++i)
+        ASSERT_EQ (out[i], 123.0) << i;
+
+    // The rest of the stream comes out over later calls: about N x 1.0884 samples in all.
+    const std::vector<double> rest = convertAll (resampler, in, 48000.0 / 44100, 1024, used);
+    EXPECT_NEAR (1024.0 + static_cast<double> (rest.size()), 20000 * 48000.0 / 44100, 2.0);
+}
+
+TEST (Resampler, givesTheSameStreamWhateverTheBlockSizesOfInputAndOutput)
+{
+    std::vector<double> in (10000);
+    for (size_t i = 0; i < in.size(); ++i)
+        in[i] = testSignal (static_cast<double> (i) / 96000.0);
+
+    for (double factor : { 48000.0 / 44100, 0.5 })
+    {
+        Resampler whole = makeImporterResampler();
+        const std::vector<double> reference = convertAll (whole, in, factor, 60000);
+
+        // Input fed in uneven blocks, output taken a few samples at a time.
+        Resampler pieces = makeImporterResampler();
+        std::vector<double> out;
+        std::vector<double> block (7);
+        size_t start = 0;
+        for (size_t length : { 1u, 333u, 4096u, 5000u, 570u })
+        {
+            const bool last = start + length == in.size();
+            int used = 0;
+            for (;;)
+            {
+                const int n = pieces.process (in.data() + start, static_cast<int> (length), last ? 1 : 0, &used,
+                                              block.data(), 7, factor);
+                out.insert (out.end(), block.begin(), block.begin() + n);
+                if (n == 0 && used == static_cast<int> (length))
+                    break;
+            }
+            start += length;
+        }
+        ASSERT_EQ (start, in.size());
+        // Pass boundaries differ, so the read position's rounding may differ in the last bits, and
+        // the end of the stream is converted up to the read position's fraction past the last sample.
+        ASSERT_NEAR (static_cast<double> (out.size()), static_cast<double> (reference.size()), 1.0) << factor;
+        for (size_t i = 0; i < std::min (out.size(), reference.size()); ++i)
+            ASSERT_NEAR (out[i], reference[i], 1e-9) << factor << " at " << i;
+    }
+}
