@@ -499,3 +499,498 @@ TEST (DataFileReader, stopsAtTheEndOfASourceWhoseEndTestLags)
     ASSERT_TRUE (readDataFile (complete, file).ok);
     EXPECT_EQ (file.segments.size(), 1u);
 }
+
+// ================================================================ typed files
+
+using namespace Korvantal::KorvantalData;
+
+namespace
+{
+std::string writeFileText (const DataFile& file)
+{
+    return writeToText (file);
+}
+
+DataFile parse (const std::string& text)
+{
+    DataFile file;
+    const Result result = readFromText (text, file);
+    EXPECT_TRUE (result.ok) << result.message;
+    return file;
+}
+
+float randomFloat()
+{
+    return static_cast<float> (std::rand()) / static_cast<float> (RAND_MAX) * 2.0f - 1.0f;
+}
+
+std::string randomName (size_t length)
+{
+    std::string name;
+    for (size_t i = 0; i < length; ++i)
+        name.push_back (static_cast<char> ('A' + std::rand() % 26));
+    return name;
+}
+
+FullTovarekMk2Preset randomPreset()
+{
+    FullTovarekMk2Preset preset;
+    const int count = std::rand() % 513;
+    for (int i = 0; i < count; ++i)
+        preset.parameters[static_cast<uint32_t> (std::rand() % 100000)] = randomFloat();
+    while (preset.parameters.size() > kPresetParamPairs)
+        preset.parameters.erase (preset.parameters.begin());
+    for (auto& channel : preset.cabinet.impulse)
+        for (auto& sample : channel)
+            sample = randomFloat();
+    preset.cabinet.name = randomName (static_cast<size_t> (std::rand() % 16));
+    preset.ampNameAndID.id = static_cast<uint32_t> (std::rand());
+    preset.ampNameAndID.name = randomName (static_cast<size_t> (std::rand() % 17));
+    return preset;
+}
+
+// A file whose segments have the given sizes, each byte a function of its position.
+DataFile fileWithSegments (uint32_t type, uint32_t index, std::initializer_list<size_t> sizes)
+{
+    DataFile file (type, index, 0);
+    for (size_t size : sizes)
+    {
+        std::vector<uint8_t> segment (size, 0);
+        for (size_t i = 0; i < size; i += 4)
+            segment[i] = static_cast<uint8_t> ('a' + (i / 4 + file.segments.size()) % 26);
+        file.segments.push_back (segment);
+    }
+    return file;
+}
+
+template <typename Reader>
+Result readTyped (const DataFile& file, Reader reader)
+{
+    ByteInputStream in (writeFileText (file));
+    return reader (in);
+}
+
+std::vector<uint8_t> encodedParams (const ParameterMap& map, size_t pairs)
+{
+    std::vector<uint8_t> block (pairs * 8);
+    EXPECT_TRUE (encodeParamBlock (map, block.data(), pairs).ok);
+    return block;
+}
+
+std::vector<uint8_t> nameWords (const std::string& name, size_t blockSize, size_t firstWord = 0)
+{
+    std::vector<uint8_t> block (blockSize, 0);
+    for (size_t i = 0; i < name.size(); ++i)
+        block[(firstWord + i) * 4] = static_cast<uint8_t> (name[i]);
+    return block;
+}
+} // namespace
+
+// ---------------------------------------------------------------- four-segment preset files
+
+TEST (ArchivePresetFile, readsRandomPresetsBackWithTheirIndex)
+{
+    std::srand (99);
+    for (int round = 0; round < 10; ++round)
+    {
+        const FullTovarekMk2Preset preset = randomPreset();
+        const auto index = static_cast<uint32_t> (round);
+
+        ByteOutputStream out;
+        ASSERT_TRUE (writeArchivePreset (preset, out, index).ok);
+
+        // The members the file does not carry stay as they were.
+        FullTovarekMk2Preset back;
+        back.ampData.text1 = "kept";
+        back.finishingFilter[5] = 0x12345678;
+        uint32_t readIndex = 999;
+        ByteInputStream in (out.text);
+        ASSERT_TRUE (readArchivePreset (in, back, &readIndex).ok);
+
+        EXPECT_EQ (readIndex, index);
+        EXPECT_EQ (back.parameters, preset.parameters);
+        EXPECT_EQ (back.cabinet.impulse, preset.cabinet.impulse);
+        EXPECT_EQ (back.cabinet.name, preset.cabinet.name);
+        EXPECT_EQ (back.ampNameAndID.id, preset.ampNameAndID.id);
+        EXPECT_EQ (back.ampNameAndID.name, preset.ampNameAndID.name);
+        EXPECT_EQ (back.ampData.text1, "kept");
+        EXPECT_EQ (back.finishingFilter[5], 0x12345678u);
+    }
+}
+
+TEST (ArchivePresetFile, writesFourSegmentsOfTheBlockSizes)
+{
+    FullTovarekMk2Preset preset;
+    preset.parameters[7] = 0.5f;
+    preset.cabinet.name = "A long cabinet name";
+    preset.ampNameAndID = { 0x0102, "Amp" };
+
+    ByteOutputStream out;
+    ASSERT_TRUE (writeArchivePreset (preset, out, 6).ok);
+    EXPECT_EQ (out.text.rfind ("# File Type: Preset data, Index = 6\n", 0), 0u);
+
+    const DataFile file = parse (out.text);
+    ASSERT_EQ (file.segments.size(), 4u);
+    EXPECT_EQ (file.segments[0], encodedParams (preset.parameters, 512));
+    EXPECT_EQ (file.segments[1].size(), 8192u);
+    EXPECT_EQ (file.segments[2], nameWords ("A long cabinet ", 64));
+    auto amp = nameWords ("Amp", 68, 1);
+    amp[0] = 0x02;
+    amp[1] = 0x01;
+    EXPECT_EQ (file.segments[3], amp);
+    EXPECT_NE (out.text.find ("Data Segment 3: 68 bytes excluding CRC\n"), std::string::npos);
+}
+
+TEST (ArchivePresetFile, refusesMoreThan512ParametersBeforeWritingAnything)
+{
+    FullTovarekMk2Preset preset;
+    for (uint32_t id = 0; id < 513; ++id)
+        preset.parameters[id] = 1.0f;
+
+    ByteOutputStream out;
+    const Result result = writeArchivePreset (preset, out, 0);
+    EXPECT_EQ (result.message, "Too many params");
+    EXPECT_TRUE (out.text.empty());
+}
+
+TEST (ArchivePresetFile, checksTheSegmentCountBeforeTheType)
+{
+    FullTovarekMk2Preset preset;
+    uint32_t index = 42;
+    auto read = [&] (const DataFile& file) {
+        return readTyped (file, [&] (IInputStream& in) { return readArchivePreset (in, preset, &index); });
+    };
+
+    EXPECT_EQ (read (fileWithSegments (kDataFileTypeAmpModel, 1, { 4096, 8192, 64 })).message, "Too few segments in preset file");
+    EXPECT_EQ (read (fileWithSegments (kDataFileTypeAmpModel, 1, { 4096, 8192, 64, 68 })).message, "Not a preset file");
+    EXPECT_EQ (read (DataFile (kDataFileTypePreset, 1, 0)).message, "Too few segments in preset file");
+    EXPECT_EQ (index, 42u);
+}
+
+TEST (ArchivePresetFile, decodesAShortParameterSegmentButNoShortBlock)
+{
+    FullTovarekMk2Preset preset;
+    DataFile file = fileWithSegments (kDataFileTypePreset, 2, { 0, 8192, 64, 67 });
+    file.segments[0] = encodedParams ({ { 3, 1.5f } }, 2);
+
+    uint32_t index = 0;
+    const Result result = readTyped (file, [&] (IInputStream& in) { return readArchivePreset (in, preset, &index); });
+    EXPECT_EQ (result.message, "Segment too small");
+    EXPECT_EQ (index, 2u);
+    EXPECT_EQ (preset.parameters, (ParameterMap { { 3, 1.5f } }));
+    EXPECT_EQ (preset.cabinet.name, std::string ("cdefghijklmnopq"));
+}
+
+TEST (ArchivePresetFile, acceptsANullIndexPointer)
+{
+    FullTovarekMk2Preset preset;
+    const DataFile file = fileWithSegments (kDataFileTypePreset, 2, { 4096, 8192, 64, 68 });
+    EXPECT_TRUE (readTyped (file, [&] (IInputStream& in) { return readArchivePreset (in, preset, nullptr); }).ok);
+}
+
+// ---------------------------------------------------------------- older preset files
+
+TEST (OldPresetFile, readsTheNameFromTheFirstSixteenWords)
+{
+    DataFile file (kDataFileTypePreset, 3, 2);
+    file.segments[0] = encodedParams ({ { 238, 393728.0f }, { 5, 2.0f } }, 4);
+    file.segments[1] = nameWords ("SeventeenLetters!", 68);
+
+    Preset preset;
+    preset.cabinet = std::make_unique<Cabinet>();
+    uint32_t index = 0;
+    ASSERT_TRUE (readTyped (file, [&] (IInputStream& in) { return readPresetFile (in, preset, &index); }).ok);
+    EXPECT_EQ (index, 3u);
+    EXPECT_EQ (preset.name, "SeventeenLetters");
+    EXPECT_EQ (preset.parameters.at (5), 2.0f);
+    EXPECT_EQ (preset.cabinet, nullptr);
+}
+
+TEST (OldPresetFile, ignoresAThirdSegmentAloneAndReadsACabinetFromFour)
+{
+    Preset preset;
+    DataFile three = fileWithSegments (kDataFileTypePreset, 0, { 16, 68, 8192 });
+    ASSERT_TRUE (readTyped (three, [&] (IInputStream& in) { return readPresetFile (in, preset, nullptr); }).ok);
+    EXPECT_EQ (preset.cabinet, nullptr);
+
+    DataFile four = fileWithSegments (kDataFileTypePreset, 0, { 16, 68, 8192, 64, 12 });
+    four.segments[3] = nameWords ("My Cab", 64);
+    ASSERT_TRUE (readTyped (four, [&] (IInputStream& in) { return readPresetFile (in, preset, nullptr); }).ok);
+    ASSERT_NE (preset.cabinet, nullptr);
+    EXPECT_EQ (preset.cabinet->name, "My Cab");
+    EXPECT_EQ (readWord (four.segments[2].data(), 4), floatToBits (preset.cabinet->impulse[0][1]));
+}
+
+TEST (OldPresetFile, failsOnShortOrMissingSegments)
+{
+    Preset preset;
+    auto read = [&] (const DataFile& file) {
+        return readTyped (file, [&] (IInputStream& in) { return readPresetFile (in, preset, nullptr); }).message;
+    };
+    EXPECT_EQ (read (fileWithSegments (kDataFileTypePreset, 0, { 16 })), "Too few segments in preset file");
+    EXPECT_EQ (read (fileWithSegments (kDataFileTypeCabinet, 0, { 16, 68 })), "Not a preset file");
+    EXPECT_EQ (read (fileWithSegments (kDataFileTypePreset, 0, { 16, 64 })), "Segment too small");
+    EXPECT_EQ (read (fileWithSegments (kDataFileTypePreset, 0, { 16, 68, 8188, 64 })), "Segment too small");
+    EXPECT_EQ (read (fileWithSegments (kDataFileTypePreset, 0, { 16, 68, 8192, 60 })), "Segment too small");
+}
+
+// ---------------------------------------------------------------- cabinet files
+
+TEST (CabinetFile, readsTheImpulseThenTheFifteenCharacterName)
+{
+    DataFile file (kDataFileTypeCabinet, 5, 2);
+    file.segments[0].resize (8192, 0);
+    writeWord (file.segments[0].data(), 4 * 1024, floatToBits (-0.25f)); // channel 1, sample 0
+    file.segments[1] = nameWords ("Sixteen chars ok", 64);
+
+    Cabinet cabinet;
+    uint32_t index = 0;
+    ASSERT_TRUE (readTyped (file, [&] (IInputStream& in) { return readCabinetFile (in, cabinet, &index); }).ok);
+    EXPECT_EQ (index, 5u);
+    EXPECT_EQ (cabinet.impulse[0][0], 0.0f);
+    EXPECT_EQ (cabinet.impulse[1][0], -0.25f);
+    EXPECT_EQ (cabinet.name, "Sixteen chars o");
+}
+
+TEST (CabinetFile, failsOnTooFewSegmentsThenOnTheType)
+{
+    Cabinet cabinet;
+    auto read = [&] (const DataFile& file) {
+        return readTyped (file, [&] (IInputStream& in) { return readCabinetFile (in, cabinet, nullptr); }).message;
+    };
+    EXPECT_EQ (read (fileWithSegments (kDataFileTypePreset, 0, { 8192 })), "Too few segments in cabinet file");
+    EXPECT_EQ (read (fileWithSegments (kDataFileTypePreset, 0, { 8192, 64 })), "Not a cabinet file");
+    EXPECT_EQ (read (fileWithSegments (kDataFileTypeCabinet, 0, { 8190, 64 })), "Segment too small");
+    EXPECT_EQ (read (fileWithSegments (kDataFileTypeCabinet, 0, { 8192, 63 })), "Segment too small");
+}
+
+// ---------------------------------------------------------------- globals files
+
+TEST (GlobalsFile, writesOneBlockOf128PairsUnderAHeaderWithoutIndex)
+{
+    const ParameterMap globals { { 1, 0.25f }, { 0x1000, -3.0f } };
+    ByteOutputStream out;
+    ASSERT_TRUE (writeGlobalsFile (globals, out).ok);
+    EXPECT_EQ (out.text.rfind ("# File Type: Globals data\n\n\n\nData Segment 0: 1024 bytes excluding CRC\n", 0), 0u);
+
+    const DataFile file = parse (out.text);
+    ASSERT_EQ (file.segments.size(), 1u);
+    EXPECT_EQ (file.segments[0], encodedParams (globals, 128));
+
+    ParameterMap back { { 77, 1.0f } };
+    ByteInputStream in (out.text);
+    ASSERT_TRUE (readGlobalsFile (in, back).ok);
+    EXPECT_EQ (back, globals);
+}
+
+TEST (GlobalsFile, refusesMoreThan128Entries)
+{
+    ParameterMap globals;
+    for (uint32_t id = 0; id < 129; ++id)
+        globals[id] = 0.0f;
+    ByteOutputStream out;
+    EXPECT_EQ (writeGlobalsFile (globals, out).message, "Too many params");
+    EXPECT_TRUE (out.text.empty());
+}
+
+TEST (GlobalsFile, failsOnNoSegmentThenOnTheType)
+{
+    ParameterMap globals;
+    auto read = [&] (const DataFile& file) {
+        return readTyped (file, [&] (IInputStream& in) { return readGlobalsFile (in, globals); }).message;
+    };
+    EXPECT_EQ (read (DataFile (kDataFileTypePreset, 0, 0)), "Too few segments in globals file");
+    EXPECT_EQ (read (DataFile (kDataFileTypePreset, 0, 1)), "Not a globals file");
+    EXPECT_EQ (read (DataFile (kDataFileTypeGlobals, 0, 1)), "");
+}
+
+// ---------------------------------------------------------------- amp-model files
+
+namespace
+{
+DataFile ampFile (size_t segmentCount)
+{
+    DataFile file (kDataFileTypeAmpModel, 14, 0);
+    AmpData data;
+    data.parameters[9] = 9.0f;
+    data.text1 = "R1 10k";
+    file.segments.emplace_back (4096);
+    EXPECT_TRUE (encodeAmpData (data, file.segments.back().data()).ok);
+    file.segments.emplace_back (68);
+    EXPECT_TRUE (encodeAmpNameAndID ({ 21, "Plexi" }, file.segments.back().data()).ok);
+    file.segments.emplace_back (8192, 0);
+    file.segments.emplace_back (4096, 0);
+    writeWord (file.segments.back().data(), 4 * 1023, 0xCAFEF00D);
+    if (segmentCount > 4)
+    {
+        AmpData extra;
+        extra.text2 = "extra";
+        file.segments.emplace_back (4096);
+        EXPECT_TRUE (encodeAmpData (extra, file.segments.back().data()).ok);
+    }
+    file.segments.resize (segmentCount);
+    return file;
+}
+} // namespace
+
+TEST (AmpFile, readsFourSegmentsAndFreesAPreviousExtraData)
+{
+    Amp amp;
+    amp.extraData = std::make_unique<AmpData>();
+    uint32_t index = 0;
+    ASSERT_TRUE (readTyped (ampFile (4), [&] (IInputStream& in) { return readAmpFile (in, amp, &index); }).ok);
+    EXPECT_EQ (index, 14u);
+    EXPECT_EQ (amp.data.parameters, (ParameterMap { { 9, 9.0f } }));
+    EXPECT_EQ (amp.data.text1, "R1 10k");
+    EXPECT_EQ (amp.nameAndID.id, 21u);
+    EXPECT_EQ (amp.nameAndID.name, "Plexi");
+    EXPECT_EQ (amp.impulse[0][0], 0.0f);
+    EXPECT_EQ (amp.finishingFilter[0], 0u);
+    EXPECT_EQ (amp.finishingFilter[1023], 0xCAFEF00Du);
+    EXPECT_EQ (amp.extraData, nullptr);
+}
+
+TEST (AmpFile, readsAFifthSegmentIntoFreshExtraData)
+{
+    Amp amp;
+    amp.extraData = std::make_unique<AmpData>();
+    amp.extraData->parameters[1] = 1.0f;
+    DataFile file = ampFile (5);
+    file.segments.emplace_back (3); // a sixth segment is ignored
+    ASSERT_TRUE (readTyped (file, [&] (IInputStream& in) { return readAmpFile (in, amp, nullptr); }).ok);
+    ASSERT_NE (amp.extraData, nullptr);
+    EXPECT_TRUE (amp.extraData->parameters.empty());
+    EXPECT_EQ (amp.extraData->text2, "extra");
+}
+
+TEST (AmpFile, keepsWhatWasDecodedBeforeAShortSegment)
+{
+    Amp amp;
+    DataFile file = ampFile (4);
+    file.segments[2].resize (8188);
+    EXPECT_EQ (readTyped (file, [&] (IInputStream& in) { return readAmpFile (in, amp, nullptr); }).message, "Segment too small");
+    EXPECT_EQ (amp.nameAndID.name, "Plexi");
+    EXPECT_EQ (amp.impulse[0][0], 1.0f);
+
+    DataFile shortExtra = ampFile (5);
+    shortExtra.segments[4].resize (4092);
+    EXPECT_EQ (readTyped (shortExtra, [&] (IInputStream& in) { return readAmpFile (in, amp, nullptr); }).message, "Segment too small");
+}
+
+TEST (AmpFile, failsOnTooFewSegmentsThenOnTheType)
+{
+    Amp amp;
+    auto read = [&] (const DataFile& file) {
+        return readTyped (file, [&] (IInputStream& in) { return readAmpFile (in, amp, nullptr); }).message;
+    };
+    EXPECT_EQ (read (ampFile (3)), "Too few segments in amp file");
+    DataFile preset = ampFile (4);
+    preset.type = kDataFileTypePreset;
+    EXPECT_EQ (read (preset), "Not an amp file");
+}
+
+// ---------------------------------------------------------------- firmware-version text
+
+TEST (FirmwareVersionText, writesTwoLines)
+{
+    FirmwareVersionInfo info;
+    info.systemVersion = { 4, 1, 200, 0 };
+    info.dspVersion = { 4, 2, 0, 0 };
+    ByteOutputStream out;
+    ASSERT_TRUE (writeFirmwareVersionText (info, out).ok);
+    EXPECT_EQ (out.text, "SYSTEM_FW_VERSION : 4.1.200\nDSP_FW_VERSION : 4.2.0\n");
+}
+
+TEST (FirmwareVersionText, resetsTheRecordAndReadsADspLineAlone)
+{
+    FirmwareVersionInfo info;
+    info.systemVersion = { 9, 9, 9, 9 };
+    info.extraCode = 2;
+    ByteInputStream in ("DSP_FW_VERSION : 1.2.3");
+    ASSERT_TRUE (parseFirmwareVersionText (in, info).ok);
+    EXPECT_EQ (info.systemVersion, (std::array<uint8_t, 4> { 0, 0, 0, 0 }));
+    EXPECT_EQ (info.dspVersion, (std::array<uint8_t, 4> { 1, 2, 3, 0 }));
+    EXPECT_EQ (info.extraCode, -1);
+}
+
+TEST (FirmwareVersionText, toleratesSpacingAndLetsALaterLineWin)
+{
+    FirmwareVersionInfo info;
+    ByteInputStream in ("junk\r\n"
+                        "  SYSTEM_FW_VERSION:4 . 1 .0\r\n"
+                        "DSP_FW_VERSION : 7.7\r\n"
+                        "SYSTEM_FW_VERSION : 260.2.3 trailing\r\n"
+                        "DSP_FW_VERSION : 5.6.7\r\n");
+    ASSERT_TRUE (parseFirmwareVersionText (in, info).ok);
+    EXPECT_EQ (info.systemVersion, (std::array<uint8_t, 4> { 4, 2, 3, 0 }));
+    EXPECT_EQ (info.dspVersion, (std::array<uint8_t, 4> { 5, 6, 7, 0 }));
+}
+
+TEST (FirmwareVersionText, leavesTheResetRecordForAnEmptyStreamAndPassesReadFailuresUp)
+{
+    FirmwareVersionInfo info;
+    info.dspVersion = { 1, 1, 1, 1 };
+    ByteInputStream empty ("");
+    ASSERT_TRUE (parseFirmwareVersionText (empty, info).ok);
+    EXPECT_EQ (info.dspVersion, (std::array<uint8_t, 4> { 0, 0, 0, 0 }));
+
+    ByteInputStream failing ("DSP_FW_VERSION : 1.2.3\n", 5);
+    EXPECT_EQ (parseFirmwareVersionText (failing, info).message, "Stream read failed");
+}
+
+// ---------------------------------------------------------------- bit-reversed streams
+
+TEST (BitReversedStream, reversesTheBitOrderOfEveryByte)
+{
+    std::vector<uint8_t> data { 0xB4, 0x01, 0x0F, 0x12, 0x00, 0xFF };
+    reverseBitsInPlace (data);
+    EXPECT_EQ (data, (std::vector<uint8_t> { 0x2D, 0x80, 0xF0, 0x48, 0x00, 0xFF }));
+
+    std::vector<uint8_t> all (256);
+    for (size_t i = 0; i < 256; ++i)
+        all[i] = static_cast<uint8_t> (i);
+    std::vector<uint8_t> twice = all;
+    reverseBitsInPlace (twice);
+    for (size_t i = 0; i < 256; ++i)
+        for (int bit = 0; bit < 8; ++bit)
+            EXPECT_EQ ((all[i] >> bit) & 1, (twice[i] >> (7 - bit)) & 1);
+    reverseBitsInPlace (twice);
+    EXPECT_EQ (twice, all);
+}
+
+TEST (BitReversedStream, readsIn256ByteChunksUntilAReadYieldsNothing)
+{
+    std::string file (600, '\0');
+    for (size_t i = 0; i < file.size(); ++i)
+        file[i] = static_cast<char> (i * 7);
+    ByteInputStream in (file);
+
+    std::vector<uint8_t> image { 1, 2, 3 };
+    ASSERT_TRUE (readBitReversedStream (in, image).ok);
+    EXPECT_EQ (in.readCalls, 4u);
+    ASSERT_EQ (image.size(), 600u);
+    EXPECT_EQ (image[1], 0xE0); // 0x07 reversed
+}
+
+TEST (BitReversedStream, keepsWhatArrivedBeforeAFailedRead)
+{
+    ByteInputStream in (std::string (1000, '\x01'), 512);
+    std::vector<uint8_t> image;
+    EXPECT_EQ (readWholeStream (in, image).message, "Stream read failed");
+    EXPECT_EQ (image.size(), 512u);
+}
+
+TEST (BitReversedStream, writesOneReversedCopyAndReadsBackTheSameBytes)
+{
+    const std::vector<uint8_t> image { 0x54, 0x56, 0x4B, 0x4C, 0x04, 0x02 };
+    ByteOutputStream out;
+    ASSERT_TRUE (writeBitReversedStream (image, out).ok);
+    ASSERT_EQ (out.writes.size(), 1u);
+    EXPECT_EQ (out.writes[0], std::string ("\x2A\x6A\xD2\x32\x20\x40", 6));
+    EXPECT_EQ (image[0], 0x54);
+
+    ByteInputStream in (out.text);
+    std::vector<uint8_t> back;
+    ASSERT_TRUE (readBitReversedStream (in, back).ok);
+    EXPECT_EQ (back, image);
+}
