@@ -702,8 +702,30 @@ TEST (OldPresetFile, readsTheNameFromTheFirstSixteenWords)
     ASSERT_TRUE (readTyped (file, [&] (IInputStream& in) { return readPresetFile (in, preset, &index); }).ok);
     EXPECT_EQ (index, 3u);
     EXPECT_EQ (preset.name, "SeventeenLetters");
-    EXPECT_EQ (preset.parameters.at (5), 2.0f);
+    EXPECT_EQ (preset.parameters, (ParameterMap { { 238, 393728.0f }, { 5, 2.0f } }));
     EXPECT_EQ (preset.cabinet, nullptr);
+}
+
+TEST (OldPresetFile, upgradesAnOlderParameterLayout)
+{
+    DataFile file (kDataFileTypePreset, 0, 2);
+    file.segments[0] = encodedParams ({ { 238, 132353.0f }, { 22, 1.0f }, { 23, 1.0f }, { 25, 0.3f } }, 8);
+    file.segments[1].resize (68);
+
+    Preset preset;
+    ASSERT_TRUE (readTyped (file, [&] (IInputStream& in) { return readPresetFile (in, preset, nullptr); }).ok);
+    EXPECT_EQ (preset.parameters.at (238), 393728.0f);
+    EXPECT_EQ (preset.parameters.at (161), 1.0f);
+    EXPECT_EQ (preset.parameters.at (23), 2.0f);
+    EXPECT_EQ (preset.parameters.at (162), 0.3f);
+
+    // The four-segment preset file is taken as it is.
+    DataFile archive = fileWithSegments (kDataFileTypePreset, 0, { 0, 8192, 64, 68 });
+    archive.segments[0] = file.segments[0];
+    FullTovarekMk2Preset full;
+    ASSERT_TRUE (readTyped (archive, [&] (IInputStream& in) { return readArchivePreset (in, full, nullptr); }).ok);
+    EXPECT_EQ (full.parameters.at (238), 132353.0f);
+    EXPECT_EQ (full.parameters.count (161), 0u);
 }
 
 TEST (OldPresetFile, ignoresAThirdSegmentAloneAndReadsACabinetFromFour)

@@ -1,5 +1,7 @@
 #include "KorvantalDataFile.h"
 
+#include "PresetUpgrade.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -562,7 +564,7 @@ Result readPresetFile (IInputStream& stream, Preset& preset, uint32_t* index)
             return result;
     }
 
-    return Result::success; // UPGRADE-PENDING
+    return upgradePresetParameters (preset.parameters);
 }
 
 Result readArchivePreset (IInputStream& stream, FullTovarekMk2Preset& preset, uint32_t* index)
