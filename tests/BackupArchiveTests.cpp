@@ -58,12 +58,12 @@ std::vector<ListedEntry> listWithPython (const std::string& zip, const std::stri
     return entries;
 }
 
-// Makes a zip with Python's zipfile; each spec is stored:NAME=FILE, deflated:NAME=FILE or dir:NAME.
-void makeWithPython (const std::string& zip, const std::vector<std::string>& specs)
+// Makes a zip with Python's zipfile; each item is stored:NAME=FILE, deflated:NAME=FILE or dir:NAME.
+void makeWithPython (const std::string& zip, const std::vector<std::string>& items)
 {
     std::string command = "python3 " + quoted (kZipTool) + " make " + quoted (zip);
-    for (const auto& spec : specs)
-        command += " " + quoted (spec);
+    for (const auto& item : items)
+        command += " " + quoted (item);
     ASSERT_EQ (TestSupport::runCommand (command), 0);
 }
 

@@ -86,7 +86,7 @@ bool matchPattern (const char*& p, const char* pattern)
 }
 
 // Like scanf's %d: white space, an optional sign, at least one decimal digit. Numbers beyond
-// 32 bits keep their low 32 bits, the way the unit's own tools treat them.
+// 32 bits keep their low 32 bits.
 bool scanDecimal (const char*& p, uint32_t& value)
 {
     skipSpaces (p);

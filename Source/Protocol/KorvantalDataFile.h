@@ -81,8 +81,9 @@ bool isBlankLine (const std::string& line);
 Result writeDataFileLine (IOutputStream& stream, const char* format, ...)
     __attribute__ ((format (printf, 2, 3)));
 
-// Parses a whole text data file; the file's previous segments are dropped first.
-// On failure the file keeps what was parsed before it.
+// Parses a whole text data file; the file's previous segments are dropped first. Segments are
+// numbered by their order in the file, whatever their lines say; a word wider than 32 bits
+// keeps its low 32 bits. On failure the file keeps what was parsed before it.
 Result readDataFile (IInputStream& stream, DataFile& file);
 
 // Writes the file in the exact layout. The first failed write ends it; what was written stays.
