@@ -158,14 +158,6 @@ void appendWord (std::vector<uint8_t>& segment, uint32_t word)
         segment.push_back (static_cast<uint8_t> (word >> (8 * i)));
 }
 
-uint32_t readWordAt (const std::vector<uint8_t>& segment, size_t offset)
-{
-    uint32_t word = 0;
-    for (size_t i = 0; i < kWordBytes; ++i)
-        word |= static_cast<uint32_t> (segment[offset + i]) << (8 * i);
-    return word;
-}
-
 // One line, and whether the data ended while reading it. A source whose end test lags behind
 // its reads would otherwise keep the reader looping on empty lines.
 Result readLine (IInputStream& stream, std::string& line, bool& reachedEnd)
@@ -317,7 +309,7 @@ Result writeSegment (IOutputStream& stream, size_t number, const std::vector<uin
     // Only whole words are written; the checksum still covers a trailing part word.
     const size_t wholeWords = segment.size() / kWordBytes;
     for (size_t w = 0; result.ok && w < wholeWords; ++w)
-        result = writeDataFileLine (stream, kWordFormat, readWordAt (segment, w * kWordBytes));
+        result = writeDataFileLine (stream, kWordFormat, readWord (segment.data(), w * kWordBytes));
 
     if (result.ok) result = writeDataFileLine (stream, kSegmentEndFormat, n);
     if (result.ok) result = writeEmptyLine (stream);
@@ -326,6 +318,7 @@ Result writeSegment (IOutputStream& stream, size_t number, const std::vector<uin
     if (result.ok) result = writeEmptyLine (stream);
     return result;
 }
+
 // The typed readers' common start: parse, then check segment count before type.
 Result readTypedFile (IInputStream& stream, DataFile& file, size_t minimumSegments, uint32_t type,
                       const char* tooFewMessage, const char* wrongTypeMessage)
