@@ -15,6 +15,16 @@ namespace
 {
 const std::string kZipTool = std::string (TOVAREK_SOURCE_DIR) + "/tests/fixtures/zip_tool.py";
 
+// A fresh directory for one test's files, removed when the test ends.
+struct TempDirectory
+{
+    explicit TempDirectory (const std::string& name) : path (TestSupport::makeTempDirectory (name)) {}
+    ~TempDirectory() { std::filesystem::remove_all (path); }
+    operator const std::string&() const { return path; }
+    std::string operator+ (const std::string& tail) const { return path + tail; }
+    const std::string path;
+};
+
 std::string quoted (const std::string& text)
 {
     return "'" + text + "'";
@@ -128,7 +138,7 @@ std::string captureLog (const std::function<void()>& body)
 
 TEST (BackupArchiveWriter, writesTheBackupEntriesInOrderStoredWithOneTime)
 {
-    const std::string dir = TestSupport::makeTempDirectory ("bundleOrder");
+    const TempDirectory dir ("bundleOrder");
     const juce::File target (dir + "/Backup.t2u");
     const TovarekMk2Archive archive = backupArchive();
     ASSERT_TRUE (writeBackupArchive (archive, target).ok);
@@ -152,7 +162,7 @@ TEST (BackupArchiveWriter, writesTheBackupEntriesInOrderStoredWithOneTime)
 
 TEST (BackupArchiveWriter, putsTheVersionTextAndTheBitReversedImageFirst)
 {
-    const std::string dir = TestSupport::makeTempDirectory ("bundleFull");
+    const TempDirectory dir ("bundleFull");
     TovarekMk2Archive archive = backupArchive();
     archive.versionInfo = std::make_unique<FirmwareVersionInfo>();
     archive.versionInfo->systemVersion = { 4, 1, 0, 0 };
@@ -177,7 +187,7 @@ TEST (BackupArchiveWriter, putsTheVersionTextAndTheBitReversedImageFirst)
 
 TEST (BackupArchiveWriter, writesAnEmptyArchiveAsAZipWithoutEntriesThatDoesNotReadBack)
 {
-    const std::string dir = TestSupport::makeTempDirectory ("bundleEmpty");
+    const TempDirectory dir ("bundleEmpty");
     const juce::File target (dir + "/Empty.t2u");
     ASSERT_TRUE (writeBackupArchive (TovarekMk2Archive(), target).ok);
     EXPECT_TRUE (listWithPython (target.getFullPathName().toStdString(), dir).empty());
@@ -188,7 +198,7 @@ TEST (BackupArchiveWriter, writesAnEmptyArchiveAsAZipWithoutEntriesThatDoesNotRe
 
 TEST (BackupArchiveWriter, replacesAnExistingTarget)
 {
-    const std::string dir = TestSupport::makeTempDirectory ("bundleReplace");
+    const TempDirectory dir ("bundleReplace");
     const juce::File target (dir + "/Backup.t2u");
     ASSERT_TRUE (target.replaceWithText (std::string (100000, 'x')));
     ASSERT_TRUE (writeBackupArchive (backupArchive(), target).ok);
@@ -197,7 +207,7 @@ TEST (BackupArchiveWriter, replacesAnExistingTarget)
 
 TEST (BackupArchiveWriter, leavesTheTargetUntouchedWhenAnEntryCannotBeBuilt)
 {
-    const std::string dir = TestSupport::makeTempDirectory ("bundleTooMany");
+    const TempDirectory dir ("bundleTooMany");
     const juce::File target (dir + "/Backup.t2u");
     ASSERT_TRUE (target.replaceWithText ("old backup"));
 
@@ -211,7 +221,7 @@ TEST (BackupArchiveWriter, leavesTheTargetUntouchedWhenAnEntryCannotBeBuilt)
 
 TEST (BackupArchiveWriter, failsToOverwriteATargetInAMissingFolder)
 {
-    const std::string dir = TestSupport::makeTempDirectory ("bundleNoFolder");
+    const TempDirectory dir ("bundleNoFolder");
     const juce::File target (dir + "/missing/Backup.t2u");
     EXPECT_EQ (writeBackupArchive (backupArchive(), target).message, "Failed to overwrite file");
     EXPECT_FALSE (target.exists());
@@ -219,7 +229,7 @@ TEST (BackupArchiveWriter, failsToOverwriteATargetInAMissingFolder)
 
 TEST (BackupArchiveWriter, failsToOverwriteATargetThatCannotBeDeleted)
 {
-    const std::string dir = TestSupport::makeTempDirectory ("bundleDirTarget");
+    const TempDirectory dir ("bundleDirTarget");
     const juce::File target (dir + "/Backup.t2u");
     ASSERT_TRUE (target.getChildFile ("inside").create().wasOk());
     EXPECT_EQ (writeBackupArchive (backupArchive(), target).message, "Failed to overwrite file");
@@ -243,7 +253,7 @@ TEST (BackupArchiveWriter, addsEntriesThatCollectTheirContentInMemory)
 
 TEST (BackupArchiveReader, readsBackTheWritersPresetsInOrderWithTheirIndexes)
 {
-    const std::string dir = TestSupport::makeTempDirectory ("bundleRoundTrip");
+    const TempDirectory dir ("bundleRoundTrip");
     const juce::File target (dir + "/Backup.t2u");
     TovarekMk2Archive archive = backupArchive();
     archive.presets.push_back ({ 3, makePreset (3) });
@@ -281,7 +291,7 @@ TEST (BackupArchiveReader, readsBackTheWritersPresetsInOrderWithTheirIndexes)
 
 TEST (BackupArchiveReader, failsOnAMissingFileOrOneThatIsNoZip)
 {
-    const std::string dir = TestSupport::makeTempDirectory ("bundleNoZip");
+    const TempDirectory dir ("bundleNoZip");
     TovarekMk2Archive archive;
     EXPECT_EQ (readBackupArchive (juce::File (dir + "/nothing.t2u"), archive).message, "Not a valid backup file");
 
@@ -296,7 +306,7 @@ TEST (BackupArchiveReader, failsOnAMissingFileOrOneThatIsNoZip)
 
 TEST (BackupArchiveReader, skipsHiddenAndMacEntriesAndFindsEntriesInFoldersByTheirEndings)
 {
-    const std::string dir = TestSupport::makeTempDirectory ("bundlePython");
+    const TempDirectory dir ("bundlePython");
     const std::string preset = writeTextFile (dir + "/preset.txt", presetText (makePreset (5), 3));
     const std::string globals = writeTextFile (dir + "/globals.txt", globalsText ({ { 9, 9.0f } }));
     const std::string version = writeTextFile (dir + "/version.txt", "DSP_FW_VERSION : 1.2.3\r\n");
@@ -329,7 +339,7 @@ TEST (BackupArchiveReader, skipsHiddenAndMacEntriesAndFindsEntriesInFoldersByThe
 
 TEST (BackupArchiveReader, readsAZipOfOnlyHiddenEntriesAsAnEmptyArchive)
 {
-    const std::string dir = TestSupport::makeTempDirectory ("bundleHidden");
+    const TempDirectory dir ("bundleHidden");
     const std::string preset = writeTextFile (dir + "/preset.txt", presetText (makePreset (1), 1));
     const std::string zip = dir + "/Hidden.t2u";
     makeWithPython (zip, { "dir:__MACOSX/", "stored:__MACOSX/Zelkor_TovarekMk2_1.tvp=" + preset, "stored:._Zelkor_TovarekMk2_1.tvp=" + preset });
@@ -342,7 +352,7 @@ TEST (BackupArchiveReader, readsAZipOfOnlyHiddenEntriesAsAnEmptyArchive)
 
 TEST (BackupArchiveReader, letsALaterGlobalsEntryWinAndKeepsPresetsOfTheSameIndex)
 {
-    const std::string dir = TestSupport::makeTempDirectory ("bundleTwice");
+    const TempDirectory dir ("bundleTwice");
     const std::string first = writeTextFile (dir + "/g1.txt", globalsText ({ { 1, 1.0f } }));
     const std::string second = writeTextFile (dir + "/g2.txt", globalsText ({ { 2, 2.0f } }));
     const std::string presetA = writeTextFile (dir + "/a.txt", presetText (makePreset (1), 2));
@@ -362,7 +372,7 @@ TEST (BackupArchiveReader, letsALaterGlobalsEntryWinAndKeepsPresetsOfTheSameInde
 
 TEST (BackupArchiveReader, endsAtAPresetEntryOfAnotherTypeLeavingADefaultEntry)
 {
-    const std::string dir = TestSupport::makeTempDirectory ("bundleWrongType");
+    const TempDirectory dir ("bundleWrongType");
     DataFile amp (kDataFileTypeAmpModel, 9, 4);
     TestSupport::ByteOutputStream ampText;
     ASSERT_TRUE (writeDataFile (amp, ampText).ok);
@@ -383,7 +393,7 @@ TEST (BackupArchiveReader, endsAtAPresetEntryOfAnotherTypeLeavingADefaultEntry)
 
 TEST (BackupArchiveReader, passesUpTheFormatFailuresOfAPresetEntry)
 {
-    const std::string dir = TestSupport::makeTempDirectory ("bundleBadPreset");
+    const TempDirectory dir ("bundleBadPreset");
     DataFile three (kDataFileTypePreset, 1, 3);
     TestSupport::ByteOutputStream threeText;
     ASSERT_TRUE (writeDataFile (three, threeText).ok);
@@ -405,7 +415,7 @@ TEST (BackupArchiveReader, passesUpTheFormatFailuresOfAPresetEntry)
 
 TEST (BackupArchiveReader, refusesAnEntryThatInflatesBeyondTheBound)
 {
-    const std::string dir = TestSupport::makeTempDirectory ("bundleBomb");
+    const TempDirectory dir ("bundleBomb");
     const std::string zeros = dir + "/zeros.bin";
     TestSupport::writeFileBytes (zeros, std::vector<uint8_t> (kMaxBackupEntrySize + 1, 0));
     const std::string zip = dir + "/Bomb.t2u";
