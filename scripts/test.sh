@@ -21,6 +21,17 @@ run_suite () {
     ctest --test-dir "$dir" -j "$jobs" --output-on-failure --no-tests=error
 }
 
+# User-interface tests need an X display: start a private Xvfb when there is none,
+# and end it by its process id.
+xvfb_pid=""
+if [ -z "${DISPLAY:-}" ]; then
+    display_number=$(( 90 + RANDOM % 100 ))
+    Xvfb ":$display_number" -screen 0 1280x1024x24 -nolisten tcp > /dev/null 2>&1 &
+    xvfb_pid=$!
+    trap 'kill "$xvfb_pid" 2>/dev/null || true' EXIT
+    export DISPLAY=":$display_number"
+fi
+
 mkdir -p build
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DTOVAREK_SANITIZER=address -DTOVAREK_BUILD_GUI=OFF -DTOVAREK_BUILD_BENCHMARKS=OFF
