@@ -1,4 +1,6 @@
 #include "EmbeddedData.h"
+#include "IOUtils.h"
+#include "KorvantalDataFile.h"
 #include "LoaderImage.h"
 #include "LoaderImageGenerator.h"
 #include "TestSupport.h"
@@ -156,4 +158,18 @@ TEST (FirmwareImage, isWhatTheGeneratorMakesOnEveryRun)
     const std::vector<uint8_t> first = TovarekTools::makeLoaderImage();
     EXPECT_EQ (first, TovarekTools::makeLoaderImage());
     EXPECT_EQ (TovarekTools::toLoaderFileForm (first), carriedFileBytes());
+}
+
+TEST (FirmwareImage, readsThroughTheFirmwareFileReaderIntoAnImageTheUnitAccepts)
+{
+    // As the firmware update loads it: a non-copying memory stream over the carried bytes.
+    const auto file = getDspFirmwareImage();
+    juce::MemoryInputStream memory (file.data, file.size, false);
+    InStreamWrapper stream (&memory);
+    std::vector<uint8_t> image;
+    ASSERT_TRUE (Korvantal::readBitReversedStream (stream, image).ok);
+
+    EXPECT_EQ (image, carriedImage());
+    EXPECT_EQ (image, TovarekTools::makeLoaderImage());
+    EXPECT_TRUE (isValid (image));
 }
