@@ -73,8 +73,6 @@ protected:
 
 } // namespace
 
-// ---- The embedded files ----
-
 TEST (StockAmpTable, holdsTheRowsInMenuOrderWithTheirFileLengths)
 {
     for (size_t row = 0; row < kStockAmpCount; ++row)
@@ -185,8 +183,6 @@ TEST (StockAmpTable, segmentsHaveTheirBlockSizes)
         EXPECT_EQ (file.segments[3].size(), 4096u);
     }
 }
-
-// ---- Parsed records ----
 
 TEST_F (StockAmpTableParsed, everyRowParsesWithItsAmpIdAndOwnName)
 {
@@ -324,8 +320,6 @@ TEST_F (StockAmpTableParsed, finishingFiltersStartWithUnity)
     for (size_t row = 0; row < kStockAmpCount; ++row)
         EXPECT_EQ (StockAmpTable[row].amp->finishingFilter[0], 0x3F800000u) << row;
 }
-
-// ---- Operations ----
 
 TEST_F (StockAmpTableParsed, copyByRowGivesAnIndependentRecordUpToRow25)
 {

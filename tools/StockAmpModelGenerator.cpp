@@ -98,8 +98,7 @@ const StockAmpSource kSources[kStockAmpModelCount] = {
 };
 // clang-format on
 
-// ---- Filter design (48 kHz biquads, normalised so that a0 = 1) ----
-
+// A second-order section at 48 kHz, normalised so that a0 = 1.
 struct Biquad
 {
     double b0 = 1.0, b1 = 0.0, b2 = 0.0, a1 = 0.0, a2 = 0.0;
@@ -173,8 +172,6 @@ double filterCoefficient (const Biquad& filter, const std::string& name)
     return 0.0; // "b3": the blocks are second order
 }
 
-// ---- Valve stages ----
-
 struct ValveConstants
 {
     double mu, kg1, kp, kvb;
@@ -218,8 +215,6 @@ double stageCoefficient (const AmpVoice& voice, uint32_t stage, const std::strin
     if (name == "offsetNull") return stage % 2 == 0 ? 1.0 : 0.0;
     return 0.0;
 }
-
-// ---- Potentiometer, tone stack, power stage, output ----
 
 double potentiometerCoefficient (const AmpVoice& voice, const std::string& name)
 {
@@ -306,8 +301,6 @@ uint32_t floatBits (double value)
     return bits;
 }
 
-// ---- Texts ----
-
 std::string componentValue (double value, const char* unit)
 {
     struct Prefix { double scale; const char* symbol; };
@@ -357,8 +350,6 @@ std::string powerDescription (const AmpVoice& voice)
     return text;
 }
 
-// ---- Impulse and finishing filter ----
-
 // A speaker and microphone response: a band-limited cascade driven by an impulse and a short
 // decaying noise burst (the cabinet's early reflections), then faded out and scaled to a 0.9 peak.
 std::vector<float> speakerImpulse (const AmpVoice& voice, uint32_t seed)
@@ -406,8 +397,6 @@ std::vector<uint32_t> finishingFilter (const AmpVoice& voice)
         words[k] = floatBits (-0.03 * (1.0 - voice.brightness) * std::pow (0.6, static_cast<double> (k)) * std::cos (0.9 * k));
     return words;
 }
-
-// ---- Segments and file text ----
 
 void appendText (std::vector<uint32_t>& words, const std::string& text, size_t capacity)
 {
