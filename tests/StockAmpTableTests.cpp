@@ -405,10 +405,12 @@ TEST (StockAmpTable, parsingReadsExactlyTheTextLength)
     EXPECT_EQ (entry.amp->extraData, nullptr);
     EXPECT_EQ (entry.amp->nameAndID.id, 10u);
 
-    entry.textLength = text.size();
-    ASSERT_TRUE (parseStockAmpEntry (entry).ok);
-    EXPECT_NE (entry.amp->extraData, nullptr);
     delete entry.amp;
+
+    StockAmpEntry whole { "Plexi", text.data(), text.size(), nullptr };
+    ASSERT_TRUE (parseStockAmpEntry (whole).ok);
+    EXPECT_NE (whole.amp->extraData, nullptr);
+    delete whole.amp;
 }
 
 TEST (StockAmpTable, aFileTheReaderRejectsLeavesItsRowEmpty)

@@ -17,9 +17,9 @@ namespace TovarekMk2
 // Message thread only; no lock.
 struct StockAmpEntry
 {
-    const char* displayName;
-    const char* text;    // the embedded "Amp_Model data" file; not followed by a zero
-    uint64_t textLength; // read exactly this many bytes
+    const char* const displayName;
+    const char* const text;    // the embedded "Amp_Model data" file; not followed by a zero
+    const uint64_t textLength; // read exactly this many bytes
     Korvantal::KorvantalData::Amp* amp; // null until parsed, when parsing failed, or after freeing
 };
 
