@@ -257,6 +257,10 @@ TEST (TaskQueueCancellation, fromACompletionSkipsTheTasksQueuedBeforeIt)
     // skipped; the third, pushed after the cancel, runs.
     TaskQueue queue;
     EventLog log;
+    Gate started, release;
+
+    queue.push (blocking (started, release), nullptr); // holds the worker until both are queued
+    ASSERT_TRUE (started.wait());
 
     queue.push (recording (log, 1), [&]
     {
@@ -264,6 +268,7 @@ TEST (TaskQueueCancellation, fromACompletionSkipsTheTasksQueuedBeforeIt)
         queue.push (recording (log, 3), nullptr);
     });
     queue.push (recording (log, 2), nullptr);
+    release.open();
 
     ASSERT_TRUE (log.waitForCount (2));
     EXPECT_EQ (log.events(), (std::vector<int> { 1, 3 }));
