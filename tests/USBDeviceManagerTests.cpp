@@ -1,0 +1,315 @@
+#include "USBDeviceManager.h"
+
+#include "SimulatedHidBus.h"
+
+#include <gtest/gtest.h>
+#include <hidapi/hidapi.h>
+
+namespace
+{
+using Korvantal::IUSBHIDDevice;
+using Korvantal::USBDeviceManager;
+
+struct Event
+{
+    bool added;
+    IUSBHIDDevice* device;
+    bool operator== (const Event& other) const { return added == other.added && device == other.device; }
+};
+
+// Records the manager's reports; closes a removed device when told to, as the application does.
+struct RecordingHandler : USBDeviceManager::Handler
+{
+    void deviceAdded (IUSBHIDDevice* device) override { events.push_back ({ true, device }); }
+    void deviceRemoved (IUSBHIDDevice* device) override
+    {
+        events.push_back ({ false, device });
+        if (closeOnRemoval)
+            device->close();
+    }
+
+    std::vector<IUSBHIDDevice*> added() const
+    {
+        std::vector<IUSBHIDDevice*> result;
+        for (const Event& event : events)
+            if (event.added)
+                result.push_back (event.device);
+        return result;
+    }
+
+    bool closeOnRemoval = true;
+    std::vector<Event> events;
+};
+
+SimHid::DeviceDescription unitWithProduct (uint16_t productId)
+{
+    SimHid::DeviceDescription description;
+    description.vendorId = 0x04D8;
+    description.productId = productId;
+    return description;
+}
+
+struct ManagerTest : ::testing::Test
+{
+    void SetUp() override { bus.reset(); }
+    void TearDown() override
+    {
+        manager.reset();
+        EXPECT_EQ (bus.openHandleCount(), 0u);
+        EXPECT_EQ (bus.liveEnumerationCount(), 0u);
+        bus.reset();
+    }
+
+    std::string plugUnit (uint16_t productId = 0x003F)
+    {
+        return bus.plug (unitWithProduct (productId), std::make_shared<SimHid::RecordingDevice>());
+    }
+
+    SimHid::Bus& bus = SimHid::Bus::instance();
+    RecordingHandler handler;
+    std::unique_ptr<USBDeviceManager> manager =
+        std::make_unique<USBDeviceManager> (&handler, USBDeviceManager::unitDeviceIds());
+};
+
+using DeviceManagerDiscovery = ManagerTest;
+using DeviceManagerRemoval = ManagerTest;
+using HIDDevice = ManagerTest;
+
+} // namespace
+
+TEST_F (DeviceManagerDiscovery, looksForNothingBeforeTheFirstScan)
+{
+    plugUnit();
+    EXPECT_EQ (bus.enumerateCount(), 0u);
+    EXPECT_EQ (bus.openHandleCount(), 0u);
+    EXPECT_TRUE (handler.events.empty());
+}
+
+TEST_F (DeviceManagerDiscovery, opensOnlyTheUnitsTwoProductIdsInEnumerationOrder)
+{
+    bus.plug (unitWithProduct (0x0040), nullptr);
+    const std::string first = plugUnit (0x003C);
+    SimHid::DeviceDescription other;
+    other.vendorId = 0x1234;
+    other.productId = 0x003F;
+    bus.plug (other, nullptr);
+    const std::string second = plugUnit (0x003F);
+
+    manager->scanDevices();
+
+    ASSERT_EQ (handler.events.size(), 2u);
+    EXPECT_TRUE (handler.events[0].added && handler.events[1].added);
+    EXPECT_EQ (handler.events[0].device->getProductId(), 0x003C);
+    EXPECT_EQ (handler.events[1].device->getProductId(), 0x003F);
+    EXPECT_EQ (handler.events[1].device->getVendorId(), 0x04D8);
+    EXPECT_EQ (bus.openAttemptCount(), 2u);
+    EXPECT_EQ (bus.openHandleCount (first), 1u);
+    EXPECT_EQ (bus.openHandleCount (second), 1u);
+    EXPECT_EQ (manager->deviceCount(), 2u);
+}
+
+TEST_F (DeviceManagerDiscovery, acceptsNothingWithAnEmptyIdList)
+{
+    plugUnit();
+    manager = std::make_unique<USBDeviceManager> (&handler, std::vector<USBDeviceManager::DeviceIds> {});
+    manager->scanDevices();
+    EXPECT_TRUE (handler.events.empty());
+    EXPECT_EQ (bus.openAttemptCount(), 0u);
+}
+
+TEST_F (DeviceManagerDiscovery, reportsAStillPluggedDeviceAddedExactlyOnce)
+{
+    plugUnit();
+    for (int scan = 0; scan < 5; ++scan)
+        manager->scanDevices();
+    EXPECT_EQ (handler.events.size(), 1u);
+    EXPECT_EQ (bus.openAttemptCount(), 1u);
+    EXPECT_EQ (bus.enumerateCount(), 5u);
+}
+
+TEST_F (DeviceManagerDiscovery, skipsADeviceThatCannotBeOpenedAndTriesAgainNextScan)
+{
+    const std::string path = plugUnit();
+    bus.setOpenRefused (path, true);
+    manager->scanDevices();
+    EXPECT_TRUE (handler.events.empty());
+    EXPECT_EQ (manager->deviceCount(), 0u);
+
+    bus.setOpenRefused (path, false);
+    manager->scanDevices();
+    EXPECT_EQ (handler.added().size(), 1u);
+}
+
+TEST_F (DeviceManagerDiscovery, worksWithoutAHandler)
+{
+    const std::string path = plugUnit();
+    manager = std::make_unique<USBDeviceManager> (nullptr, USBDeviceManager::unitDeviceIds());
+    manager->scanDevices();
+    EXPECT_EQ (manager->deviceCount(), 1u);
+    bus.unplug (path);
+    manager->scanDevices();   // reported to nobody; stays listed until closed
+    EXPECT_EQ (manager->deviceCount(), 1u);
+}
+
+TEST_F (DeviceManagerRemoval, reportsAnUnpluggedDeviceOnceAndFreesItOnceClosed)
+{
+    const std::string path = plugUnit();
+    manager->scanDevices();
+    IUSBHIDDevice* device = handler.events.at (0).device;
+    bus.unplug (path);
+    manager->scanDevices();
+    manager->scanDevices();
+
+    EXPECT_EQ (handler.events, (std::vector<Event> { { true, device }, { false, device } }));
+    EXPECT_EQ (manager->deviceCount(), 0u);
+    EXPECT_EQ (bus.openHandleCount(), 0u);
+}
+
+TEST_F (DeviceManagerRemoval, keepsAnUnclosedGoneDeviceListedWithoutReportingItAgain)
+{
+    handler.closeOnRemoval = false;
+    const std::string path = plugUnit();
+    manager->scanDevices();
+    IUSBHIDDevice* device = handler.events.at (0).device;
+    bus.unplug (path);
+    manager->scanDevices();
+    manager->scanDevices();
+    EXPECT_EQ (handler.events.size(), 2u);
+    EXPECT_EQ (manager->deviceCount(), 1u);
+
+    device->close();   // the owner closes it later
+    manager->scanDevices();
+    EXPECT_EQ (handler.events.size(), 2u);
+    EXPECT_EQ (manager->deviceCount(), 0u);
+}
+
+TEST_F (DeviceManagerRemoval, countsEveryListedDeviceGoneWhenNoHidDeviceIsLeft)
+{
+    const std::string first = plugUnit (0x003F);
+    const std::string second = plugUnit (0x003C);
+    manager->scanDevices();
+    bus.reset();   // hid_enumerate now returns null
+    manager->scanDevices();
+
+    ASSERT_EQ (handler.events.size(), 4u);
+    EXPECT_EQ (handler.events[2], (Event { false, handler.events[0].device }));
+    EXPECT_EQ (handler.events[3], (Event { false, handler.events[1].device }));
+    EXPECT_EQ (manager->deviceCount(), 0u);
+}
+
+TEST_F (DeviceManagerRemoval, reportsAdditionsBeforeRemovalsWithinOneScan)
+{
+    const std::string old = plugUnit (0x003F);
+    manager->scanDevices();
+    IUSBHIDDevice* oldDevice = handler.events.at (0).device;
+    bus.unplug (old);
+    plugUnit (0x003C);
+    manager->scanDevices();
+
+    ASSERT_EQ (handler.events.size(), 3u);
+    EXPECT_TRUE (handler.events[1].added);
+    EXPECT_EQ (handler.events[1].device->getProductId(), 0x003C);
+    EXPECT_EQ (handler.events[2], (Event { false, oldDevice }));
+}
+
+TEST_F (DeviceManagerRemoval, replacesADeviceClosedWhileStillPluggedWithAFreshOne)
+{
+    const std::string path = plugUnit();
+    manager->scanDevices();
+    IUSBHIDDevice* old = handler.events.at (0).device;
+    old->close();
+    manager->scanDevices();
+
+    ASSERT_EQ (handler.events.size(), 3u);
+    EXPECT_TRUE (handler.events[1].added);
+    EXPECT_NE (handler.events[1].device, old);
+    EXPECT_EQ (handler.events[2], (Event { false, old }));
+    EXPECT_EQ (manager->deviceCount(), 1u);
+    EXPECT_EQ (bus.openHandleCount (path), 1u);
+
+    manager->scanDevices();   // the fresh one is now simply present
+    EXPECT_EQ (handler.events.size(), 3u);
+}
+
+TEST_F (DeviceManagerRemoval, freesAClosedGoneDeviceAndOpensItsReplugAtTheSameNode)
+{
+    handler.closeOnRemoval = false;
+    const std::string path = plugUnit();
+    manager->scanDevices();
+    IUSBHIDDevice* old = handler.events.at (0).device;
+    bus.unplug (path);
+    manager->scanDevices();
+    old->close();
+    bus.plug (unitWithProduct (0x003F), nullptr, path);   // hidraw reuses the node
+    manager->scanDevices();
+
+    ASSERT_EQ (handler.events.size(), 3u);
+    EXPECT_TRUE (handler.events[2].added);
+    EXPECT_EQ (manager->deviceCount(), 1u);
+}
+
+TEST_F (DeviceManagerRemoval, destroyingTheManagerClosesEveryDeviceWithoutReporting)
+{
+    plugUnit (0x003F);
+    plugUnit (0x003C);
+    manager->scanDevices();
+    manager.reset();
+    EXPECT_EQ (handler.events.size(), 2u);
+    EXPECT_EQ (bus.openHandleCount(), 0u);
+}
+
+TEST_F (HIDDevice, writesTheReportAsGivenAndReturnsItsLength)
+{
+    auto unit = std::make_shared<SimHid::RecordingDevice>();
+    bus.plug (unitWithProduct (0x003F), unit);
+    manager->scanDevices();
+    IUSBHIDDevice* device = handler.events.at (0).device;
+
+    const uint8_t report[3] = { 0x00, 0xB4, 0x00 };
+    EXPECT_EQ (device->write (report, sizeof (report)), 3);
+    ASSERT_EQ (unit->writeCount(), 1u);
+    EXPECT_EQ (unit->writes()[0], (std::vector<uint8_t> { 0x00, 0xB4, 0x00 }));
+}
+
+TEST_F (HIDDevice, reportsAFailedWriteAsMinusOne)
+{
+    const std::string path = plugUnit();
+    manager->scanDevices();
+    IUSBHIDDevice* device = handler.events.at (0).device;
+    bus.setWriteResult (path, -1);
+    const uint8_t report[2] = { 0x00, 0xB4 };
+    EXPECT_EQ (device->write (report, sizeof (report)), -1);
+    bus.setWriteResult (path, std::nullopt);
+    bus.unplug (path);
+    EXPECT_EQ (device->write (report, sizeof (report)), -1);
+}
+
+TEST_F (HIDDevice, readsReportsAndTimesOutWithZero)
+{
+    const std::string path = plugUnit();
+    manager->scanDevices();
+    IUSBHIDDevice* device = handler.events.at (0).device;
+    uint8_t buffer[64] = {};
+    EXPECT_EQ (device->read (buffer, sizeof (buffer), 0), 0);
+    const uint8_t report[3] = { 0xC0, 0x01, 0x05 };
+    bus.sendInputReport (path, report, sizeof (report));
+    EXPECT_EQ (device->read (buffer, sizeof (buffer), 1000), 3);
+    EXPECT_EQ (buffer[2], 0x05);
+    bus.unplug (path);
+    EXPECT_LT (device->read (buffer, sizeof (buffer), 1000), 0);
+}
+
+TEST_F (HIDDevice, failsReadsAndWritesOnceClosedWithoutReachingHidapi)
+{
+    const std::string path = plugUnit();
+    manager->scanDevices();
+    IUSBHIDDevice* device = handler.events.at (0).device;
+    device->close();
+    device->close();
+    uint8_t buffer[64] = {};
+    const uint8_t report[2] = { 0x00, 0xB4 };
+    EXPECT_EQ (device->read (buffer, sizeof (buffer), 0), -1);
+    EXPECT_EQ (device->write (report, sizeof (report)), -1);
+    EXPECT_EQ (bus.writeCount(), 0u);
+    EXPECT_EQ (bus.openHandleCount(), 0u);
+}
