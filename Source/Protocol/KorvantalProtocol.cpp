@@ -197,6 +197,12 @@ void KorvantalProtocol::packetReceived (const uint8_t* data, size_t length)
         return;
     }
 
+    if (offerToPending (data, packetLength))
+        _stateChanged.notify_all();
+}
+
+bool KorvantalProtocol::offerToPending (const uint8_t* data, size_t packetLength)
+{
     std::lock_guard<std::mutex> lock (_stateMutex);
     bool taken = false;
 
@@ -219,18 +225,18 @@ void KorvantalProtocol::packetReceived (const uint8_t* data, size_t length)
             const float value = Data::bitsToFloat (Data::readWord (payload, kParameterReportValueOffset));
             _handler->parameterChanged (id, value);
         }
-        return;
     }
-
-    if (code == byte (Code::Status))
+    else if (code == byte (Code::Status))
     {
         if (_handler != nullptr)
             _handler->statusReceived (data + kPayloadOffset, payloadLength);
-        return;
+    }
+    else if (! taken)
+    {
+        logMessage (kLogWarning, "Unhandled packet!");
     }
 
-    if (! taken)
-        logMessage (kLogWarning, "Unhandled packet!");
+    return taken;
 }
 
 Result KorvantalProtocol::doPacketTransactionWithTimeout (MessageBuffer& answer, std::vector<uint8_t> expectedCodes,
@@ -257,8 +263,9 @@ Result KorvantalProtocol::doPacketTransactionWithTimeout (MessageBuffer& answer,
             result = KORVANTAL_ERROR ("Buffer too small: %d > %d", static_cast<int> (length), static_cast<int> (answer.capacity));
         }
 
+        // The waiter is woken by packetReceived once the state lock is free, so it does not
+        // wake only to block on the lock the reader still holds.
         matched = true;
-        _stateChanged.notify_all();
         return true;
     };
 

@@ -131,6 +131,9 @@ private:
         Matcher match;
     };
 
+    // Under the state lock: the pending matchers, then the handler for unprompted packets.
+    // True when a transaction took the packet.
+    bool offerToPending (const uint8_t* data, size_t packetLength);
     // A transaction that sends one ready-made request packet.
     Result transact (MessageBuffer& answer, const std::vector<uint8_t>& expectedCodes, const ProtocolCodes::Packet& request);
     // Fails the connection and passes the failure on.

@@ -74,6 +74,15 @@ std::vector<uint8_t> makeReport (uint8_t code, const std::vector<uint8_t>& paylo
     return report;
 }
 
+// Input reports are always whole 64-byte reports.
+std::vector<uint8_t> padded (std::vector<uint8_t> report)
+{
+    if (report.size() < SimulatedUnit::kReportSize)
+        report.resize (SimulatedUnit::kReportSize, 0);
+
+    return report;
+}
+
 std::vector<uint8_t> makeParameterReport (uint16_t id, uint32_t valueBits)
 {
     std::vector<uint8_t> payload (8, 0);
@@ -565,6 +574,11 @@ void SimulatedUnit::handle (const Report& packet, Clock::time_point arrival)
                 schedule (makeReport (kNack), arrival, {});
                 return;
 
+            case FaultKind::Replace:
+                _transfer = Transfer::None;
+                schedule (padded (fault->packet), arrival, {});
+                return;
+
             case FaultKind::Silence:
                 return;
 
@@ -577,7 +591,7 @@ void SimulatedUnit::handle (const Report& packet, Clock::time_point arrival)
                 return;
 
             case FaultKind::UnexpectedPacket:
-                schedule (fault->packet, arrival, {});
+                schedule (padded (fault->packet), arrival, {});
                 break;
 
             case FaultKind::LengthPastReport:
@@ -776,8 +790,7 @@ SimulatedUnit::Report SimulatedUnit::answerFirmwareChunk (const uint8_t* payload
     // The header says where the image ends; without a valid header a short chunk ends it.
     size_t total = 0;
     const bool declared = declaredLoaderSize (_transferData, total);
-    const bool last = (declared && _transferData.size() >= total) || length < kMaxPayload
-                      || (! declared && _transferData.size() >= kLoaderHeaderSize);
+    const bool last = (declared && _transferData.size() >= total) || length < kMaxPayload;
 
     if (! last)
         return makeReport (kAck);

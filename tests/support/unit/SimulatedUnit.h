@@ -40,6 +40,7 @@ struct Version
 enum class FaultKind
 {
     Refuse,           // answer C1 00 instead of handling the request
+    Replace,          // answer with `packet` instead of handling the request
     Silence,          // drop the request: no answer, no change
     ShortReport,      // answer with a 1-byte report
     LengthPastReport, // the normal answer, its length byte claiming more than the report holds
@@ -51,11 +52,17 @@ enum class FaultKind
 
 struct Fault
 {
-    FaultKind kind = FaultKind::Refuse;
-    uint8_t code = 0;      // the host packet code that triggers it; 0 for any code
-    int occurrence = 1;    // the n-th such packet after the fault was injected (1-based)
-    std::chrono::microseconds delay { 0 };
-    std::vector<uint8_t> packet; // UnexpectedPacket: the packet sent first
+    Fault (FaultKind kind_, uint8_t code_ = 0, int occurrence_ = 1, std::chrono::microseconds delay_ = {},
+           std::vector<uint8_t> packet_ = {})
+        : kind (kind_), code (code_), occurrence (occurrence_), delay (delay_), packet (std::move (packet_))
+    {
+    }
+
+    FaultKind kind;
+    uint8_t code;          // the host packet code that triggers it; 0 for any code
+    int occurrence;        // the n-th such packet after the fault was injected (1-based)
+    std::chrono::microseconds delay;
+    std::vector<uint8_t> packet; // UnexpectedPacket: sent first; Replace: sent instead (padded to 64)
 };
 
 struct UnitOptions

@@ -69,7 +69,7 @@ UnitConnection::UnitConnection (UnitOptions options, uint32_t protocolVariant)
 {
     const std::pair<uint16_t, uint16_t> ids { options.description.vendorId, options.description.productId };
     _unit = std::make_unique<SimulatedUnit> (std::move (options));
-    _manager = std::make_unique<Korvantal::USBDeviceManager> (this, std::vector<std::pair<uint16_t, uint16_t>> { ids });
+    _manager = std::make_unique<Korvantal::USBDeviceManager> (static_cast<Korvantal::USBDeviceManager::Handler*> (this), std::vector<std::pair<uint16_t, uint16_t>> { ids });
     _unit->plug();
     connect();
 }

@@ -57,6 +57,7 @@ public:
 
     SimulatedUnit& unit() { return *_unit; }
     Korvantal::KorvantalProtocol& protocol() { return *_protocol; }
+    Korvantal::KorvantalUSBPacketIO& transport() { return *_transport; }
     RecordingHandler& handler() { return _handler; }
     bool isConnected() const { return _protocol != nullptr; }
 
