@@ -811,9 +811,17 @@ void TovarekMk2EditorService::setError (const char* text)
     {
         std::lock_guard<std::mutex> lock (_stateMutex);
         _lastError = text != nullptr ? text : "";
+
+        // A task that was running when the unit was detached fails at its next step; the unit is
+        // gone, so the service stays disconnected. Tested and set in one go, so a detach cannot
+        // fall in between.
+        if (_protocol == nullptr && _state == Disconnected)
+            return;
+
+        _state = Error;
     }
 
-    setState (Error);
+    notifyStateChanged (Error);
 }
 
 Korvantal::Result TovarekMk2EditorService::processPendingRefresh()
