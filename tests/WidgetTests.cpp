@@ -1,4 +1,5 @@
 #include "Widgets.h"
+#include "GuiTestEnvironment.h"
 
 #include <gtest/gtest.h>
 
@@ -9,18 +10,7 @@
 
 namespace
 {
-// Desktop, mouse sources and components want the framework's message manager.
-class GuiEnvironment : public testing::Environment
-{
-public:
-    void SetUp() override { _gui = std::make_unique<juce::ScopedJuceInitialiser_GUI>(); }
-    void TearDown() override { _gui.reset(); }
-
-private:
-    std::unique_ptr<juce::ScopedJuceInitialiser_GUI> _gui;
-};
-
-const auto* const guiEnvironment = testing::AddGlobalTestEnvironment (new GuiEnvironment);
+const auto* const guiEnvironment = testing::AddGlobalTestEnvironment (new GuiTestEnvironment);
 
 const juce::ModifierKeys kLeftButton (juce::ModifierKeys::leftButtonModifier);
 const juce::ModifierKeys kShiftLeftButton (juce::ModifierKeys::leftButtonModifier | juce::ModifierKeys::shiftModifier);
