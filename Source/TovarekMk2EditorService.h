@@ -158,6 +158,7 @@ private:
     // Starting tasks.
     Result startTask (State state, Body body);
     Result runTask (Body body);
+    void queueStartedTask (Korvantal::KorvantalProtocol* protocol, Body body);
 
     // State and notifications.
     void setState (State state);
