@@ -56,6 +56,7 @@ struct ManagerTest : ::testing::Test
     {
         manager.reset();
         EXPECT_EQ (bus.openHandleCount(), 0u);
+        EXPECT_EQ (bus.foreignPathAttemptCount(), 0u);
         EXPECT_EQ (bus.liveEnumerationCount(), 0u);
         bus.reset();
     }
@@ -246,6 +247,31 @@ TEST_F (DeviceManagerRemoval, freesAClosedGoneDeviceAndOpensItsReplugAtTheSameNo
     ASSERT_EQ (handler.events.size(), 3u);
     EXPECT_TRUE (handler.events[2].added);
     EXPECT_EQ (manager->deviceCount(), 1u);
+}
+
+TEST_F (DeviceManagerRemoval, findsAUnitPluggedBackAtTheSameNodeWhileTheOldDeviceIsStillOpen)
+{
+    handler.closeOnRemoval = false;
+    const std::string path = plugUnit();
+    manager->scanDevices();
+    IUSBHIDDevice* old = handler.events.at (0).device;
+    bus.unplug (path);
+    manager->scanDevices();
+    bus.plug (unitWithProduct (0x003F), std::make_shared<SimHid::RecordingDevice>(), path);
+    manager->scanDevices();
+
+    ASSERT_EQ (handler.events.size(), 3u);
+    EXPECT_EQ (handler.events[1], (Event { false, old }));
+    EXPECT_TRUE (handler.events[2].added);
+    EXPECT_NE (handler.events[2].device, old);
+    EXPECT_EQ (manager->deviceCount(), 2u);   // the stale one waits for its owner to close it
+
+    old->close();
+    manager->scanDevices();
+    EXPECT_EQ (handler.events.size(), 3u);
+    EXPECT_EQ (manager->deviceCount(), 1u);
+    const uint8_t report[2] = { 0x00, 0xB4 };
+    EXPECT_EQ (handler.events[2].device->write (report, sizeof (report)), 2);
 }
 
 TEST_F (DeviceManagerRemoval, destroyingTheManagerClosesEveryDeviceWithoutReporting)

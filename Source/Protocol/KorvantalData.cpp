@@ -179,7 +179,8 @@ Result decodeParamBlock (const uint8_t* block, size_t sizeInBytes, ParameterMap&
         if (id == kParamEndId)
             break;
 
-        parameters[id] = bitsToFloat (readWord (block, offset + kWordSize));
+        // Blocks hold ascending ids, so the end is almost always the right place.
+        parameters.insert_or_assign (parameters.end(), id, bitsToFloat (readWord (block, offset + kWordSize)));
     }
 
     return Result::success;

@@ -68,6 +68,12 @@ bool USBDeviceManager::HIDDevice::isOpen()
     return _handle.load() != nullptr;
 }
 
+bool USBDeviceManager::HIDDevice::wasRemovalReported()
+{
+    std::lock_guard<std::mutex> lock (_mutex);
+    return _removalReported;
+}
+
 bool USBDeviceManager::HIDDevice::markRemovalReported()
 {
     std::lock_guard<std::mutex> lock (_mutex);
@@ -98,8 +104,11 @@ bool USBDeviceManager::isAccepted (uint16_t vendorId, uint16_t productId) const
 
 USBDeviceManager::HIDDevice* USBDeviceManager::findOpenAt (const hid_device_info& entry) const
 {
+    // A device whose removal was reported is gone for good, even if its owner has
+    // not closed it yet: what shows at its path now is a new plug (hidraw reuses
+    // nodes), which must be opened and reported instead of hiding behind the stale one.
     for (const std::unique_ptr<HIDDevice>& device : _devices)
-        if (device->isOpenWithPath (entry))
+        if (device->isOpenWithPath (entry) && ! device->wasRemovalReported())
             return device.get();
     return nullptr;
 }

@@ -55,6 +55,7 @@ public:
         // True while open and enumerated at the entry's path.
         bool isOpenWithPath (const hid_device_info& info);
         bool isOpen();
+        bool wasRemovalReported();
         // Sets removalReported; true when it was not yet set.
         bool markRemovalReported();
 
