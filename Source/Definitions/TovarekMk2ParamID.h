@@ -111,11 +111,12 @@ enum TovarekMk2ParamID : uint32_t
     kParamFxLevelSelect     = 302,
     kParamLoadMode          = 303,
 
-    // The unit reports its current amp, cabinet and preset numbers under these ids.
-    kParamPositionAmp         = 0x1000,
-    kParamPositionCabinet     = 0x1001,
-    kParamPositionPreset      = 0x1002,
-    kParamPositionPresetAlt   = 0x1003,
-    kParamPositionUnused4     = 0x1004,
-    kParamPositionUnused5     = 0x1005,
+    // The unit reports its current amp, cabinet and preset numbers under these ids; 0x1002 and
+    // 0x1003 both carry the preset, and the editor ignores the last two.
+    kParamPositionAmp       = 0x1000,
+    kParamPositionCabinet   = 0x1001,
+    kParamPositionPreset    = 0x1002,
+    kParamPositionPresetAlt = 0x1003,
+    kParamPositionUnused4   = 0x1004,
+    kParamPositionUnused5   = 0x1005,
 };

@@ -52,110 +52,110 @@ const char* const kLoadModes[]         = { "WYSIWYG", "LAST", "FAVORITE SWITCH",
 // clang-format off
 const ParameterTableRow kParameterTable[] =
 {
-    //id                       scope    type      tp min    max    default options             step  unit    scale
-    { kParamBoostOn,           kPreset, kInteger, 0, 0,     1,     0,      nullptr,            1,    nullptr,    1 },
-    { kParamBoostType,         kPreset, kInteger, 0, 0,     4,     1,      kBoostTypes,        1,    nullptr,    1 },
-    { kParamBoostDrive,        kPreset, kFloat,   1, 0,     1,     0.5,    nullptr,            1,    "%",      100 },
-    { kParamBoostTone,         kPreset, kFloat,   1, 0,     1,     0.5,    nullptr,            1,    "%",      100 },
-    { kParamBoostLevel,        kPreset, kFloat,   1, -24,   12,    0,      nullptr,            0.1,  "dB",       1 },
-    { kParamBoostPostLevel,    kPreset, kFloat,   1, -24,   12,    0,      nullptr,            0.1,  "dB",       1 },
-    { kParamEq1On,             kPreset, kInteger, 0, 0,     1,     0,      nullptr,            1,    nullptr,    1 },
-    { kParamEq1PrePost,        kPreset, kInteger, 0, 0,     1,     1,      nullptr,            1,    nullptr,    1 },
-    { kParamEq1Type,           kPreset, kInteger, 0, -1,    11,    0,      kFilterTypes,       1,    nullptr,    1 },
-    { kParamEq1Freq,           kPreset, kFloat,   2, 20,    20000, 1000,   nullptr,            1,    "Hz",       1 },
-    { kParamEq1Q,              kPreset, kFloat,   1, 0.5,   10,    0.7071, nullptr,            0.01, nullptr,    1 },
-    { kParamEq1Level,          kPreset, kFloat,   1, -12,   12,    0,      nullptr,            0.1,  "dB",       1 },
-    { kParamEq2On,             kPreset, kInteger, 0, 0,     1,     0,      nullptr,            1,    nullptr,    1 },
-    { kParamEq2PrePost,        kPreset, kInteger, 0, 0,     1,     1,      nullptr,            1,    nullptr,    1 },
-    { kParamEq2Type,           kPreset, kInteger, 0, -1,    11,    0,      kFilterTypes,       1,    nullptr,    1 },
-    { kParamEq2Freq,           kPreset, kFloat,   2, 20,    20000, 1000,   nullptr,            1,    "Hz",       1 },
-    { kParamEq2Q,              kPreset, kFloat,   1, 0.5,   10,    0.7071, nullptr,            0.01, nullptr,    1 },
-    { kParamEq2Level,          kPreset, kFloat,   1, -12,   12,    0,      nullptr,            0.1,  "dB",       1 },
-    { kParamEq3On,             kPreset, kInteger, 0, 0,     1,     0,      nullptr,            1,    nullptr,    1 },
-    { kParamEq3PrePost,        kPreset, kInteger, 0, 0,     1,     1,      nullptr,            1,    nullptr,    1 },
-    { kParamEq3Type,           kPreset, kInteger, 0, -1,    11,    0,      kFilterTypes,       1,    nullptr,    1 },
-    { kParamEq3Freq,           kPreset, kFloat,   2, 20,    20000, 1000,   nullptr,            1,    "Hz",       1 },
-    { kParamEq3Q,              kPreset, kFloat,   1, 0.5,   10,    0.7071, nullptr,            0.01, nullptr,    1 },
-    { kParamEq3Level,          kPreset, kFloat,   1, -12,   12,    0,      nullptr,            0.1,  "dB",       1 },
-    { kParamGateOn,            kPreset, kInteger, 0, 0,     1,     0,      nullptr,            1,    nullptr,    1 },
-    { kParamGateThreshold,     kPreset, kFloat,   1, -80,   0,     -70,    nullptr,            0.1,  "dB",       1 },
-    { kParamGateRatio,         kPreset, kFloat,   1, 1,     5,     2,      nullptr,            0.1,  ": 1",      1 },
-    { kParamGateAttack,        kPreset, kFloat,   1, 0,     0.03,  0.001,  nullptr,            1,    "ms",    1000 },
-    { kParamGateRelease,       kPreset, kFloat,   1, 0.01,  1,     0.03,   nullptr,            1,    "ms",    1000 },
-    { kParamCabOn,             kPreset, kInteger, 0, 0,     1,     1,      nullptr,            1,    nullptr,    1 },
-    { kParamCabRolloff,        kPreset, kFloat,   2, 1000,  20000, 20000,  nullptr,            1,    "Hz",       1 },
-    { kParamCabPeaking,        kPreset, kFloat,   1, 0.5,   10,    0.7071, nullptr,            0.01, nullptr,    1 },
-    { kParamCabBottom,         kPreset, kFloat,   1, -12,   12,    0,      nullptr,            0.1,  "dB",       1 },
-    { kParamCabAir,            kPreset, kFloat,   1, -12,   12,    0,      nullptr,            0.1,  "dB",       1 },
-    { kParamCabLevel,          kPreset, kFloat,   1, -24,   12,    0,      nullptr,            0.1,  "dB",       1 },
-    { kParamAmpOn,             kPreset, kInteger, 1, 0,     1,     0,      nullptr,            1,    nullptr,    1 },
-    { kParamAmpLevel,          kPreset, kFloat,   1, -24,   24,    0,      nullptr,            0.1,  "dB",       1 },
-    { kParamAmpDamping,        kPreset, kFloat,   1, 0,     1,     1,      nullptr,            1,    "%",      100 },
-    { kParamAmpKnobBottom0,    kPreset, kFloat,   1, 0,     1,     0.5,    nullptr,            1,    "%",      100 },
-    { kParamAmpKnobBottom1,    kPreset, kFloat,   1, 0,     1,     0.5,    nullptr,            1,    "%",      100 },
-    { kParamAmpKnobTop0,       kPreset, kFloat,   1, 0,     1,     0.5,    nullptr,            1,    "%",      100 },
-    { kParamAmpKnobTop1,       kPreset, kFloat,   1, 0,     1,     0.5,    nullptr,            1,    "%",      100 },
-    { kParamAmpKnobTop2,       kPreset, kFloat,   1, 0,     1,     0.5,    nullptr,            1,    "%",      100 },
-    { kParamAmpKnobTop3,       kPreset, kFloat,   1, 0,     1,     0.5,    nullptr,            1,    "%",      100 },
-    { kParamAmpResonance,      kPreset, kFloat,   1, 0,     1,     0.5,    nullptr,            1,    "%",      100 },
-    { kParamCompOn,            kPreset, kInteger, 0, 0,     1,     0,      nullptr,            1,    nullptr,    1 },
-    { kParamCompType,          kPreset, kInteger, 0, 0,     1,     0,      kCompressorTypes,   1,    nullptr,    1 },
-    { kParamCompLevel,         kPreset, kFloat,   1, -12,   12,    0,      nullptr,            0.1,  "dB",       1 },
-    { kParamCompAttack,        kPreset, kFloat,   1, 0.01,  0.1,   0.01,   nullptr,            1,    "ms",    1000 },
-    { kParamCompRelease,       kPreset, kFloat,   1, 0.03,  0.35,  0.1,    nullptr,            1,    "ms",    1000 },
-    { kParamCompDetector,      kPreset, kInteger, 0, 0,     1,     0,      nullptr,            1,    nullptr,    1 },
-    { kParamCompAmount,        kPreset, kFloat,   1, 0,     1,     0,      nullptr,            1,    "%",      100 },
-    { kParamReverbOn,          kPreset, kInteger, 0, 0,     1,     1,      nullptr,            1,    nullptr,    1 },
-    { kParamReverbType,        kPreset, kInteger, 0, 0,     6,     4,      kReverbTypes,       1,    nullptr,    1 },
-    { kParamReverbDecay,       kPreset, kFloat,   1, 0,     1,     0.7,    nullptr,            1,    "%",      100 },
-    { kParamReverbLoDamp,      kPreset, kFloat,   1, 0,     1,     0.5,    nullptr,            1,    "%",      100 },
-    { kParamReverbHiDamp,      kPreset, kFloat,   1, 0,     1,     0.5,    nullptr,            1,    "%",      100 },
-    { kParamReverbDiffusion,   kPreset, kFloat,   1, 0,     1,     0.5,    nullptr,            1,    "%",      100 },
-    { kParamReverbPredelay,    kPreset, kFloat,   1, 0,     0.1,   0,      nullptr,            1,    "ms",    1000 },
-    { kParamReverbDryLevel,    kPreset, kFloat,   1, -120,  12,    0,      nullptr,            0.1,  "dB",       1 },
-    { kParamReverbLevel,       kPreset, kFloat,   1, -120,  12,    0,      nullptr,            0.1,  "dB",       1 },
-    { kParamPreToneOn,         kPreset, kInteger, 0, 0,     1,     0,      nullptr,            1,    nullptr,    1 },
-    { kParamPreToneType,       kPreset, kInteger, 0, -1,    11,    0,      kFilterTypes,       1,    nullptr,    1 },
-    { kParamPreToneFreq,       kPreset, kFloat,   2, 20,    20000, 1000,   nullptr,            1,    "Hz",       1 },
-    { kParamPreToneQ,          kPreset, kFloat,   1, 0.5,   10,    0.7071, nullptr,            0.01, nullptr,    1 },
-    { kParamPreToneLevel,      kPreset, kFloat,   1, -12,   12,    0,      nullptr,            0.1,  "dB",       1 },
-    { kParamPreToneRolloff,    kPreset, kFloat,   2, 20,    1000,  45,     nullptr,            1,    "Hz",       1 },
-    { kParamEqOn,              kPreset, kInteger, 0, 0,     1,     0,      nullptr,            1,    nullptr,    1 },
-    { kParamEchoOn,            kPreset, kInteger, 0, 0,     1,     1,      nullptr,            1,    nullptr,    1 },
-    { kParamEchoType,          kPreset, kInteger, 0, 0,     4,     0,      kEchoTypes,         1,    nullptr,    1 },
-    { kParamEchoDelay,         kPreset, kFloat,   1, 0.001, 1.365, 0.375,  nullptr,            1,    "ms",    1000 },
-    { kParamEchoRepeats,       kPreset, kFloat,   1, 0,     1,     0.5,    nullptr,            1,    "%",      100 },
-    { kParamEchoLevel,         kPreset, kFloat,   1, -40,   12,    0,      nullptr,            0.1,  "dB",       1 },
-    { kParamEchoTails,         kGlobal, kInteger, 0, 0,     1,     1,      nullptr,            1,    nullptr,    1 },
-    { kParamEchoSpillover,     kGlobal, kInteger, 0, 0,     1,     1,      nullptr,            1,    nullptr,    1 },
-    { kParamEchoTapMode,       kGlobal, kInteger, 0, 0,     4,     0,      kTapModes,          1,    nullptr,    1 },
-    { kParamStatusLevel,       kStatus, kFloat,   1, 0,     1,     1,      nullptr,            1,    "%",      100 },
-    { kParamAmpKnobBottom2,    kPreset, kFloat,   1, 0,     1,     1,      nullptr,            1,    "%",      100 },
-    { kParamMainLevel,         kGlobal, kFloat,   1, -24,   12,    0,      nullptr,            0.1,  "dB",       1 },
-    { kParamXlrLevel,          kGlobal, kFloat,   1, -24,   12,    0,      nullptr,            0.1,  "dB",       1 },
-    { kParamLevelTarget,       kGlobal, kInteger, 0, 0,     3,     3,      kOutputSelections,  1,    nullptr,    1 },
-    { kParamFootswitchAGate,   kPreset, kInteger, 0, 0,     2,     0,      nullptr,            1,    nullptr,    1 },
-    { kParamFootswitchAComp,   kPreset, kInteger, 0, 0,     2,     0,      nullptr,            1,    nullptr,    1 },
-    { kParamFootswitchABoost,  kPreset, kInteger, 0, 0,     2,     0,      nullptr,            1,    nullptr,    1 },
-    { kParamFootswitchAAmp,    kPreset, kInteger, 0, 0,     2,     0,      nullptr,            1,    nullptr,    1 },
-    { kParamFootswitchAEq,     kPreset, kInteger, 0, 0,     2,     0,      nullptr,            1,    nullptr,    1 },
-    { kParamFootswitchAReverb, kPreset, kInteger, 0, 0,     2,     0,      nullptr,            1,    nullptr,    1 },
-    { kParamFootswitchACab,    kPreset, kInteger, 0, 0,     2,     0,      nullptr,            1,    nullptr,    1 },
-    { kParamFootswitchAEcho,   kPreset, kInteger, 0, 0,     2,     0,      nullptr,            1,    nullptr,    1 },
-    { kParamLockPots,          kGlobal, kInteger, 0, 0,     1,     0,      nullptr,            1,    nullptr,    1 },
-    { kParamCabinetOut,        kGlobal, kInteger, 0, 0,     3,     3,      kOutputSelections,  1,    nullptr,    1 },
-    { kParamFootswitchAMode,   kGlobal, kInteger, 0, 0,     6,     0,      kFootswitchModes,   1,    nullptr,    1 },
-    { kParamFootswitchBMode,   kGlobal, kInteger, 0, 0,     6,     1,      kFootswitchModes,   1,    nullptr,    1 },
-    { kParamFootswitchBGate,   kPreset, kInteger, 0, 0,     2,     0,      nullptr,            1,    nullptr,    1 },
-    { kParamFootswitchBComp,   kPreset, kInteger, 0, 0,     2,     0,      nullptr,            1,    nullptr,    1 },
-    { kParamFootswitchBBoost,  kPreset, kInteger, 0, 0,     2,     0,      nullptr,            1,    nullptr,    1 },
-    { kParamFootswitchBAmp,    kPreset, kInteger, 0, 0,     2,     0,      nullptr,            1,    nullptr,    1 },
-    { kParamFootswitchBEq,     kPreset, kInteger, 0, 0,     2,     0,      nullptr,            1,    nullptr,    1 },
-    { kParamFootswitchBReverb, kPreset, kInteger, 0, 0,     2,     0,      nullptr,            1,    nullptr,    1 },
-    { kParamFootswitchBCab,    kPreset, kInteger, 0, 0,     2,     0,      nullptr,            1,    nullptr,    1 },
-    { kParamFootswitchBEcho,   kPreset, kInteger, 0, 0,     2,     0,      nullptr,            1,    nullptr,    1 },
-    { kParamFxLevelSelect,     kGlobal, kInteger, 0, 0,     3,     3,      kFxLevelSelections, 1,    nullptr,    1 },
-    { kParamLoadMode,          kGlobal, kInteger, 0, 0,     5,     0,      kLoadModes,         1,    nullptr,    1 },
+    // id                      scope    type      tp min    max    default options             step  unit    scale
+    { kParamBoostOn,           kPreset, kInteger, 0, 0,     1,     0,      nullptr,            1,    nullptr,    1 },  // 0
+    { kParamBoostType,         kPreset, kInteger, 0, 0,     4,     1,      kBoostTypes,        1,    nullptr,    1 },  // 1
+    { kParamBoostDrive,        kPreset, kFloat,   1, 0,     1,     0.5,    nullptr,            1,    "%",      100 },  // 2
+    { kParamBoostTone,         kPreset, kFloat,   1, 0,     1,     0.5,    nullptr,            1,    "%",      100 },  // 3
+    { kParamBoostLevel,        kPreset, kFloat,   1, -24,   12,    0,      nullptr,            0.1,  "dB",       1 },  // 4
+    { kParamBoostPostLevel,    kPreset, kFloat,   1, -24,   12,    0,      nullptr,            0.1,  "dB",       1 },  // 5
+    { kParamEq1On,             kPreset, kInteger, 0, 0,     1,     0,      nullptr,            1,    nullptr,    1 },  // 16
+    { kParamEq1PrePost,        kPreset, kInteger, 0, 0,     1,     1,      nullptr,            1,    nullptr,    1 },  // 17
+    { kParamEq1Type,           kPreset, kInteger, 0, -1,    11,    0,      kFilterTypes,       1,    nullptr,    1 },  // 18
+    { kParamEq1Freq,           kPreset, kFloat,   2, 20,    20000, 1000,   nullptr,            1,    "Hz",       1 },  // 19
+    { kParamEq1Q,              kPreset, kFloat,   1, 0.5,   10,    0.7071, nullptr,            0.01, nullptr,    1 },  // 20
+    { kParamEq1Level,          kPreset, kFloat,   1, -12,   12,    0,      nullptr,            0.1,  "dB",       1 },  // 21
+    { kParamEq2On,             kPreset, kInteger, 0, 0,     1,     0,      nullptr,            1,    nullptr,    1 },  // 32
+    { kParamEq2PrePost,        kPreset, kInteger, 0, 0,     1,     1,      nullptr,            1,    nullptr,    1 },  // 33
+    { kParamEq2Type,           kPreset, kInteger, 0, -1,    11,    0,      kFilterTypes,       1,    nullptr,    1 },  // 34
+    { kParamEq2Freq,           kPreset, kFloat,   2, 20,    20000, 1000,   nullptr,            1,    "Hz",       1 },  // 35
+    { kParamEq2Q,              kPreset, kFloat,   1, 0.5,   10,    0.7071, nullptr,            0.01, nullptr,    1 },  // 36
+    { kParamEq2Level,          kPreset, kFloat,   1, -12,   12,    0,      nullptr,            0.1,  "dB",       1 },  // 37
+    { kParamEq3On,             kPreset, kInteger, 0, 0,     1,     0,      nullptr,            1,    nullptr,    1 },  // 48
+    { kParamEq3PrePost,        kPreset, kInteger, 0, 0,     1,     1,      nullptr,            1,    nullptr,    1 },  // 49
+    { kParamEq3Type,           kPreset, kInteger, 0, -1,    11,    0,      kFilterTypes,       1,    nullptr,    1 },  // 50
+    { kParamEq3Freq,           kPreset, kFloat,   2, 20,    20000, 1000,   nullptr,            1,    "Hz",       1 },  // 51
+    { kParamEq3Q,              kPreset, kFloat,   1, 0.5,   10,    0.7071, nullptr,            0.01, nullptr,    1 },  // 52
+    { kParamEq3Level,          kPreset, kFloat,   1, -12,   12,    0,      nullptr,            0.1,  "dB",       1 },  // 53
+    { kParamGateOn,            kPreset, kInteger, 0, 0,     1,     0,      nullptr,            1,    nullptr,    1 },  // 64
+    { kParamGateThreshold,     kPreset, kFloat,   1, -80,   0,     -70,    nullptr,            0.1,  "dB",       1 },  // 65
+    { kParamGateRatio,         kPreset, kFloat,   1, 1,     5,     2,      nullptr,            0.1,  ": 1",      1 },  // 66
+    { kParamGateAttack,        kPreset, kFloat,   1, 0,     0.03,  0.001,  nullptr,            1,    "ms",    1000 },  // 67
+    { kParamGateRelease,       kPreset, kFloat,   1, 0.01,  1,     0.03,   nullptr,            1,    "ms",    1000 },  // 68
+    { kParamCabOn,             kPreset, kInteger, 0, 0,     1,     1,      nullptr,            1,    nullptr,    1 },  // 96
+    { kParamCabRolloff,        kPreset, kFloat,   2, 1000,  20000, 20000,  nullptr,            1,    "Hz",       1 },  // 97
+    { kParamCabPeaking,        kPreset, kFloat,   1, 0.5,   10,    0.7071, nullptr,            0.01, nullptr,    1 },  // 98
+    { kParamCabBottom,         kPreset, kFloat,   1, -12,   12,    0,      nullptr,            0.1,  "dB",       1 },  // 99
+    { kParamCabAir,            kPreset, kFloat,   1, -12,   12,    0,      nullptr,            0.1,  "dB",       1 },  // 100
+    { kParamCabLevel,          kPreset, kFloat,   1, -24,   12,    0,      nullptr,            0.1,  "dB",       1 },  // 101
+    { kParamAmpOn,             kPreset, kInteger, 1, 0,     1,     0,      nullptr,            1,    nullptr,    1 },  // 112
+    { kParamAmpLevel,          kPreset, kFloat,   1, -24,   24,    0,      nullptr,            0.1,  "dB",       1 },  // 113
+    { kParamAmpDamping,        kPreset, kFloat,   1, 0,     1,     1,      nullptr,            1,    "%",      100 },  // 114
+    { kParamAmpKnobBottom0,    kPreset, kFloat,   1, 0,     1,     0.5,    nullptr,            1,    "%",      100 },  // 115
+    { kParamAmpKnobBottom1,    kPreset, kFloat,   1, 0,     1,     0.5,    nullptr,            1,    "%",      100 },  // 116
+    { kParamAmpKnobTop0,       kPreset, kFloat,   1, 0,     1,     0.5,    nullptr,            1,    "%",      100 },  // 117
+    { kParamAmpKnobTop1,       kPreset, kFloat,   1, 0,     1,     0.5,    nullptr,            1,    "%",      100 },  // 118
+    { kParamAmpKnobTop2,       kPreset, kFloat,   1, 0,     1,     0.5,    nullptr,            1,    "%",      100 },  // 119
+    { kParamAmpKnobTop3,       kPreset, kFloat,   1, 0,     1,     0.5,    nullptr,            1,    "%",      100 },  // 120
+    { kParamAmpResonance,      kPreset, kFloat,   1, 0,     1,     0.5,    nullptr,            1,    "%",      100 },  // 121
+    { kParamCompOn,            kPreset, kInteger, 0, 0,     1,     0,      nullptr,            1,    nullptr,    1 },  // 128
+    { kParamCompType,          kPreset, kInteger, 0, 0,     1,     0,      kCompressorTypes,   1,    nullptr,    1 },  // 130
+    { kParamCompLevel,         kPreset, kFloat,   1, -12,   12,    0,      nullptr,            0.1,  "dB",       1 },  // 133
+    { kParamCompAttack,        kPreset, kFloat,   1, 0.01,  0.1,   0.01,   nullptr,            1,    "ms",    1000 },  // 135
+    { kParamCompRelease,       kPreset, kFloat,   1, 0.03,  0.35,  0.1,    nullptr,            1,    "ms",    1000 },  // 136
+    { kParamCompDetector,      kPreset, kInteger, 0, 0,     1,     0,      nullptr,            1,    nullptr,    1 },  // 137
+    { kParamCompAmount,        kPreset, kFloat,   1, 0,     1,     0,      nullptr,            1,    "%",      100 },  // 139
+    { kParamReverbOn,          kPreset, kInteger, 0, 0,     1,     1,      nullptr,            1,    nullptr,    1 },  // 144
+    { kParamReverbType,        kPreset, kInteger, 0, 0,     6,     4,      kReverbTypes,       1,    nullptr,    1 },  // 145
+    { kParamReverbDecay,       kPreset, kFloat,   1, 0,     1,     0.7,    nullptr,            1,    "%",      100 },  // 146
+    { kParamReverbLoDamp,      kPreset, kFloat,   1, 0,     1,     0.5,    nullptr,            1,    "%",      100 },  // 147
+    { kParamReverbHiDamp,      kPreset, kFloat,   1, 0,     1,     0.5,    nullptr,            1,    "%",      100 },  // 148
+    { kParamReverbDiffusion,   kPreset, kFloat,   1, 0,     1,     0.5,    nullptr,            1,    "%",      100 },  // 149
+    { kParamReverbPredelay,    kPreset, kFloat,   1, 0,     0.1,   0,      nullptr,            1,    "ms",    1000 },  // 150
+    { kParamReverbDryLevel,    kPreset, kFloat,   1, -120,  12,    0,      nullptr,            0.1,  "dB",       1 },  // 151
+    { kParamReverbLevel,       kPreset, kFloat,   1, -120,  12,    0,      nullptr,            0.1,  "dB",       1 },  // 152
+    { kParamPreToneOn,         kPreset, kInteger, 0, 0,     1,     0,      nullptr,            1,    nullptr,    1 },  // 160
+    { kParamPreToneType,       kPreset, kInteger, 0, -1,    11,    0,      kFilterTypes,       1,    nullptr,    1 },  // 161
+    { kParamPreToneFreq,       kPreset, kFloat,   2, 20,    20000, 1000,   nullptr,            1,    "Hz",       1 },  // 162
+    { kParamPreToneQ,          kPreset, kFloat,   1, 0.5,   10,    0.7071, nullptr,            0.01, nullptr,    1 },  // 163
+    { kParamPreToneLevel,      kPreset, kFloat,   1, -12,   12,    0,      nullptr,            0.1,  "dB",       1 },  // 164
+    { kParamPreToneRolloff,    kPreset, kFloat,   2, 20,    1000,  45,     nullptr,            1,    "Hz",       1 },  // 165
+    { kParamEqOn,              kPreset, kInteger, 0, 0,     1,     0,      nullptr,            1,    nullptr,    1 },  // 176
+    { kParamEchoOn,            kPreset, kInteger, 0, 0,     1,     1,      nullptr,            1,    nullptr,    1 },  // 192
+    { kParamEchoType,          kPreset, kInteger, 0, 0,     4,     0,      kEchoTypes,         1,    nullptr,    1 },  // 193
+    { kParamEchoDelay,         kPreset, kFloat,   1, 0.001, 1.365, 0.375,  nullptr,            1,    "ms",    1000 },  // 194
+    { kParamEchoRepeats,       kPreset, kFloat,   1, 0,     1,     0.5,    nullptr,            1,    "%",      100 },  // 195
+    { kParamEchoLevel,         kPreset, kFloat,   1, -40,   12,    0,      nullptr,            0.1,  "dB",       1 },  // 197
+    { kParamEchoTails,         kGlobal, kInteger, 0, 0,     1,     1,      nullptr,            1,    nullptr,    1 },  // 198
+    { kParamEchoSpillover,     kGlobal, kInteger, 0, 0,     1,     1,      nullptr,            1,    nullptr,    1 },  // 199
+    { kParamEchoTapMode,       kGlobal, kInteger, 0, 0,     4,     0,      kTapModes,          1,    nullptr,    1 },  // 200
+    { kParamStatusLevel,       kStatus, kFloat,   1, 0,     1,     1,      nullptr,            1,    "%",      100 },  // 214
+    { kParamAmpKnobBottom2,    kPreset, kFloat,   1, 0,     1,     1,      nullptr,            1,    "%",      100 },  // 224
+    { kParamMainLevel,         kGlobal, kFloat,   1, -24,   12,    0,      nullptr,            0.1,  "dB",       1 },  // 256
+    { kParamXlrLevel,          kGlobal, kFloat,   1, -24,   12,    0,      nullptr,            0.1,  "dB",       1 },  // 257
+    { kParamLevelTarget,       kGlobal, kInteger, 0, 0,     3,     3,      kOutputSelections,  1,    nullptr,    1 },  // 258
+    { kParamFootswitchAGate,   kPreset, kInteger, 0, 0,     2,     0,      nullptr,            1,    nullptr,    1 },  // 262
+    { kParamFootswitchAComp,   kPreset, kInteger, 0, 0,     2,     0,      nullptr,            1,    nullptr,    1 },  // 263
+    { kParamFootswitchABoost,  kPreset, kInteger, 0, 0,     2,     0,      nullptr,            1,    nullptr,    1 },  // 264
+    { kParamFootswitchAAmp,    kPreset, kInteger, 0, 0,     2,     0,      nullptr,            1,    nullptr,    1 },  // 265
+    { kParamFootswitchAEq,     kPreset, kInteger, 0, 0,     2,     0,      nullptr,            1,    nullptr,    1 },  // 266
+    { kParamFootswitchAReverb, kPreset, kInteger, 0, 0,     2,     0,      nullptr,            1,    nullptr,    1 },  // 267
+    { kParamFootswitchACab,    kPreset, kInteger, 0, 0,     2,     0,      nullptr,            1,    nullptr,    1 },  // 268
+    { kParamFootswitchAEcho,   kPreset, kInteger, 0, 0,     2,     0,      nullptr,            1,    nullptr,    1 },  // 288
+    { kParamLockPots,          kGlobal, kInteger, 0, 0,     1,     0,      nullptr,            1,    nullptr,    1 },  // 290
+    { kParamCabinetOut,        kGlobal, kInteger, 0, 0,     3,     3,      kOutputSelections,  1,    nullptr,    1 },  // 291
+    { kParamFootswitchAMode,   kGlobal, kInteger, 0, 0,     6,     0,      kFootswitchModes,   1,    nullptr,    1 },  // 292
+    { kParamFootswitchBMode,   kGlobal, kInteger, 0, 0,     6,     1,      kFootswitchModes,   1,    nullptr,    1 },  // 293
+    { kParamFootswitchBGate,   kPreset, kInteger, 0, 0,     2,     0,      nullptr,            1,    nullptr,    1 },  // 294
+    { kParamFootswitchBComp,   kPreset, kInteger, 0, 0,     2,     0,      nullptr,            1,    nullptr,    1 },  // 295
+    { kParamFootswitchBBoost,  kPreset, kInteger, 0, 0,     2,     0,      nullptr,            1,    nullptr,    1 },  // 296
+    { kParamFootswitchBAmp,    kPreset, kInteger, 0, 0,     2,     0,      nullptr,            1,    nullptr,    1 },  // 297
+    { kParamFootswitchBEq,     kPreset, kInteger, 0, 0,     2,     0,      nullptr,            1,    nullptr,    1 },  // 298
+    { kParamFootswitchBReverb, kPreset, kInteger, 0, 0,     2,     0,      nullptr,            1,    nullptr,    1 },  // 299
+    { kParamFootswitchBCab,    kPreset, kInteger, 0, 0,     2,     0,      nullptr,            1,    nullptr,    1 },  // 300
+    { kParamFootswitchBEcho,   kPreset, kInteger, 0, 0,     2,     0,      nullptr,            1,    nullptr,    1 },  // 301
+    { kParamFxLevelSelect,     kGlobal, kInteger, 0, 0,     3,     3,      kFxLevelSelections, 1,    nullptr,    1 },  // 302
+    { kParamLoadMode,          kGlobal, kInteger, 0, 0,     5,     0,      kLoadModes,         1,    nullptr,    1 },  // 303
 };
 // clang-format on
 
@@ -264,7 +264,7 @@ const char* getBlockLabel (TovarekMk2ParamMap::BlockID block)
 
 TovarekMk2ParamID getBlockEnableParameter (TovarekMk2ParamMap::BlockID block)
 {
-    return block < Map::kBlockCount ? kBlocks[block].enableParameter : kParamAmpOn;
+    return block < Map::kBlockCount ? kBlocks[block].enableParameter : TovarekMk2ParamID (0xFFFFFFFFu);
 }
 
 double knobPositionToValue (const TovarekMk2ParamMap::ParameterInfo& info, double position)

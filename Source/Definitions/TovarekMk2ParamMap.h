@@ -95,7 +95,8 @@ private:
 // The text the user interface shows for a block.
 const char* getBlockLabel (TovarekMk2ParamMap::BlockID block);
 
-// The parameter that switches a block on and off.
+// The parameter that switches a block on and off; for a value that is no block, an id that
+// the map does not hold.
 TovarekMk2ParamID getBlockEnableParameter (TovarekMk2ParamMap::BlockID block);
 
 // Conversions between a parameter's value and what its controls show. They use only the
