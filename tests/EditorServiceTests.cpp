@@ -1109,7 +1109,8 @@ TEST (EditorServiceChangePreset, followsANewTargetWithTheSameTask)
     ASSERT_TRUE (rig.connectAndRefresh());
     rig.unit().clearHostPackets();
 
-    // Asked for preset 5 while the change to 3 is under way (after its first re-read).
+    // Asked for preset 5 while the change to 3 is under way (after its first re-read). Safe from a
+    // listener only because a change is in flight: the request just moves the target.
     std::atomic<bool> asked { false };
     Service::Listener listener;
     listener.dataRefreshed = [&]
@@ -1164,7 +1165,8 @@ TEST (EditorServiceChangePreset, givesUpAfterSixteenRoundsWhenThePresetNeverSett
     rig.unit().clearHostPackets();
 
     // The target moves on at every re-read of the change (twice a round), so the preset the unit
-    // reports is never the one asked for: 16 rounds make 32 moves, then the change gives up.
+    // reports is never the one asked for: 16 rounds make 32 moves, then the change gives up. The
+    // listener may ask only while the change is in flight, when a request just moves the target.
     constexpr int kMoves = 2 * Service::kMaxPresetChangeRounds;
     std::atomic<int> moves { 0 };
     std::atomic<int> target { 3 };
