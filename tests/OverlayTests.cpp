@@ -224,6 +224,8 @@ TEST (OverlayComponent, wrapsALongMessageOntoAtMostTwoLines)
 
 TEST (OverlayComponent, takesTheKeyboardFocusFromAFieldBeneathAtTheNextPaint)
 {
+    ScopedDisplayFocus focus;
+    ASSERT_TRUE (focus.isHeld());
     ShownOverlay shown;
     shown.editor.grabKeyboardFocus();
     if (! shown.editor.hasKeyboardFocus (false))

@@ -633,6 +633,7 @@ struct ShownLabel
 {
     ShownLabel()
     {
+        EXPECT_TRUE (focus.isHeld());
         window.setBounds (0, 0, 200, 100);
         label.setBounds (10, 10, 100, 30);
         window.addAndMakeVisible (label);
@@ -642,6 +643,7 @@ struct ShownLabel
 
     ~ShownLabel() { window.removeFromDesktop(); }
 
+    ScopedDisplayFocus focus;
     juce::Component window;
     SimpleEditLabel label;
 };
