@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -305,6 +306,21 @@ TEST (ImagePackLoading, refusesAPngWhoseHeaderAsksForAnImmenseBitmap)
     EXPECT_FALSE (pack.getImage (0).isValid());
 }
 
+TEST (ImagePackLoading, decodesPngDataOnly)
+{
+    juce::Image image (juce::Image::RGB, 4, 4, true, juce::SoftwareImageType());
+    juce::MemoryOutputStream stream;
+    ASSERT_TRUE (juce::JPEGImageFormat().writeImageToStream (image, stream));
+    const auto* data = static_cast<const uint8_t*> (stream.getData());
+
+    FakeFile file (makePack ({ { "photo.jpg", Bytes (data, data + stream.getDataSize()) } }));
+    ImageResourcePack pack (file.reader());
+    ASSERT_TRUE (pack.open());
+    pack.add (0, "photo.jpg");
+
+    EXPECT_FALSE (pack.getImage (0).isValid());
+}
+
 TEST (ImagePackLoading, givesANewNameToAnIdAndForgetsItsImage)
 {
     FakeFile file (makePack ({ { "a.png", makePng (2, 2) }, { "b.png", makePng (3, 3) } }));
@@ -473,4 +489,17 @@ TEST (GeneratedImagePack, drawsTheOnBlockButtonLightEnoughToTint)
     EXPECT_EQ (centre.getAlpha(), 255);
     EXPECT_GT (centre.getBrightness(), 0.75f);
     EXPECT_NEAR (centre.getSaturation(), 0.0f, 0.05f);
+}
+
+TEST (GeneratedImagePack, isDrawnTheSameOnEveryRun)
+{
+    const std::string directory = TestSupport::makeTempDirectory ("ImagePackRerun");
+    const std::string pack = directory + "/resources.bin";
+
+    ASSERT_EQ (TestSupport::runCommand ("'" + std::string (TOVAREK_ARTWORK_GENERATOR) + "' '" + directory + "/images' '" + pack + "'"), 0);
+    const Bytes again = TestSupport::readFileBytes (pack);
+    ASSERT_FALSE (again.empty());
+    EXPECT_TRUE (again == TestSupport::readFileBytes (TOVAREK_IMAGE_PACK_FILE));
+
+    std::filesystem::remove_all (directory);
 }
