@@ -251,7 +251,7 @@ void paintDialFrame (Graphics& g, const DialStyle& style, float angle)
     if (style.readoutWell)
     {
         g.setColour (kInset.withAlpha (0.85f));
-        g.fillRoundedRectangle ({ 15.0f, 111.0f, 116.0f, 32.0f }, 6.0f);
+        g.fillRoundedRectangle ({ 15.0f, 111.0f, 108.0f, 32.0f }, 6.0f);
     }
 
     // Value arc: a dim track over the whole sweep, lit red up to the pointer.
