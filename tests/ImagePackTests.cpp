@@ -156,6 +156,21 @@ TEST (ImagePackDirectory, failsWhenANameLiesOutsideTheFile)
     EXPECT_FALSE (pack.open());
 }
 
+TEST (ImagePackDirectory, keepsTheEntriesReadBeforeANameThatFails)
+{
+    Bytes bytes = makePack ({ { "a.png", makePng (2, 2) }, { "b.png", makePng (3, 3) } });
+    const size_t directory = bytes.size() - 32;
+    putWord (bytes, directory + 16, 0xFFFFFFF0u); // second name's offset
+    FakeFile file (bytes);
+    ImageResourcePack pack (file.reader());
+
+    ASSERT_FALSE (pack.open());
+    pack.add (0, "a.png");
+    pack.add (1, "b.png");
+    EXPECT_EQ (pack.getImage (0).getWidth(), 2);
+    EXPECT_FALSE (pack.getImage (1).isValid());
+}
+
 TEST (ImagePackDirectory, failsOnAFailingReadFunction)
 {
     FakeFile file (makePack ({ { "a.png", makePng (2, 2) } }));
