@@ -19,7 +19,7 @@ constexpr Bounds kViewportBounds { 36, 548, 562, 270 };
 constexpr int kViewportScrollBarThickness = 8;
 constexpr uint32_t kViewportThumbColour = 0xffcf1818;
 
-constexpr Bounds kBackgroundBounds { 0, 0, 624, 890 };
+constexpr Bounds kDesignBounds { 0, 0, 624, 890 };
 constexpr Bounds kTabHeaderBounds { 26, 440, 572, 428 };
 constexpr Bounds kDragBarBounds { 0, 0, 624, 70 };
 constexpr Bounds kFootswitchesTabBounds { 223, 822, 188, 48 };
@@ -118,11 +118,12 @@ struct LegendItem
     int iconX, iconY, imageId, textX, textY;
     const char* text;
 };
-// Main-component coordinates; the page sits at (36, 548).
+// Main-component coordinates: the page's own plus its place.
+constexpr int kPageX = kPanelArea.x, kPageY = kPanelArea.y;
 constexpr std::array<LegendItem, 3> kLegendItems { {
-    { 96 + 36, 200 + 548, kImageNotAssigned, 30 + 36, 236 + 548, "NOT ASSIGNED" },
-    { 260 + 36, 200 + 548, kImageAssigned, 194 + 36, 236 + 548, "ASSIGNED" },
-    { 423 + 36, 200 + 548, kImageInvert, 357 + 36, 236 + 548, "INVERT" },
+    { 96 + kPageX,  200 + kPageY, kImageNotAssigned, 30 + kPageX,  236 + kPageY, "NOT ASSIGNED" },
+    { 260 + kPageX, 200 + kPageY, kImageAssigned,    194 + kPageX, 236 + kPageY, "ASSIGNED" },
+    { 423 + kPageX, 200 + kPageY, kImageInvert,      357 + kPageX, 236 + kPageY, "INVERT" },
 } };
 constexpr int kLegendIconSize = 32, kLegendTextWidth = 164, kLegendTextHeight = 32;
 
@@ -152,7 +153,7 @@ MainComponent::MainComponent (juce::PropertiesFile* settings, Service* service)
     overlay->_messageFontHeight = kOverlayMessageHeight;
     overlay->repaint();
 
-    own (new StaticImage (getImageResource (kImageBody)), this, kBackgroundBounds);
+    own (new StaticImage (getImageResource (kImageBody)), this, kDesignBounds);
     _tabHeader = own (new StaticImage (getImageResource (kImageGlobalTab)), this, kTabHeaderBounds);
     _dragBar = own (new DragBar(), this, kDragBarBounds);
 
@@ -180,7 +181,7 @@ MainComponent::MainComponent (juce::PropertiesFile* settings, Service* service)
     bindBlockLayoutParameters();
     buildFootswitchPage();
 
-    _overlay = own (overlay.release(), this, kBackgroundBounds);
+    _overlay = own (overlay.release(), this, kDesignBounds);
     stackControls();
 
     _refreshCallback = [this] { refreshFromService(); };
