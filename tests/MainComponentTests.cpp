@@ -339,11 +339,21 @@ TEST (MainComponentLayout, laysTheFootswitchGridOutOnItsPage)
     EXPECT_EQ (buttons[0]->_text, "A");
     EXPECT_EQ (buttons[15]->_text, "B");
     // The legend under the grid.
+    int checked = 0;
     for (auto* label : editor.view.owned<SimpleLabel>())
+    {
         if (label->_text == "INVERT")
+        {
             EXPECT_EQ (label->getBounds(), rect (357, 236, 164, 32));
+            ++checked;
+        }
         else if (label->_text == "FOOTSWITCH ASSIGN")
+        {
             EXPECT_EQ (label->getBounds(), rect (101, 18, 350, 32));
+            ++checked;
+        }
+    }
+    EXPECT_EQ (checked, 2);
 
     // Each assignment id carries the button's binding and the block strip's.
     EXPECT_EQ (editor.view.bindingCount (kParamFootswitchAEcho), 2u);
