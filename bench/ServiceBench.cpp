@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 using Korvantal::Result;
 using Korvantal::TaskQueue;
@@ -145,6 +146,7 @@ public:
     Service& service() { return *_service; }
     SimUnit::SimulatedUnit& unit() { return _connection->unit(); }
     void waitForParameters (int64_t count) { _parameters.waitFor (count); }
+    void waitForRefresh() { _refreshes.waitFor (++_refreshesSeen); }
     void waitForStatusReport() { _statusReports.waitFor (++_statusSeen); }
 
 private:
@@ -153,6 +155,7 @@ private:
     Service::Listener _listener;
     Counter _refreshes, _parameters, _statusReports;
     int64_t _statusSeen = 0;
+    int64_t _refreshesSeen = 1; // the first refresh
 };
 } // namespace
 
@@ -196,3 +199,107 @@ static void BM_ServiceRefresh (benchmark::State& state)
     }
 }
 BENCHMARK (BM_ServiceRefresh)->Unit (benchmark::kMillisecond)->UseRealTime();
+
+namespace
+{
+constexpr auto kFrame = std::chrono::milliseconds (1);
+
+// Times whole device tasks against the ideal of one report delay per exchange: every packet the
+// host sends in a backup or restore is answered by exactly one report from the unit.
+class ExchangeClock
+{
+public:
+    template <typename Body>
+    void time (SimUnit::SimulatedUnit& unit, Body&& body)
+    {
+        unit.clearHostPackets();
+        const auto start = std::chrono::steady_clock::now();
+        body();
+        _seconds += std::chrono::duration<double> (std::chrono::steady_clock::now() - start).count();
+        _exchanges += unit.hostPackets().size();
+    }
+
+    void report (benchmark::State& state) const
+    {
+        const double ideal = static_cast<double> (_exchanges) * std::chrono::duration<double> (kFrame).count();
+        state.counters["exchanges"] = static_cast<double> (_exchanges) / static_cast<double> (state.iterations());
+        state.counters["ratio_to_ideal"] = _seconds / ideal;
+        state.counters["overhead_us_per_exchange"] = (_seconds - ideal) / static_cast<double> (_exchanges) * 1e6;
+    }
+
+private:
+    double _seconds = 0;
+    size_t _exchanges = 0;
+};
+
+// Starts a task once the worker has finished the re-read that a backup or restore may leave queued.
+bool startWhenIdle (AttachedService& attached, const std::function<Result()>& start)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds (10);
+
+    while (std::chrono::steady_clock::now() < deadline)
+    {
+        if (attached.service().getState() == Service::Idle && start().ok)
+            return true;
+        std::this_thread::sleep_for (std::chrono::microseconds (100));
+    }
+    return false;
+}
+
+TovarekMk2::TovarekMk2EditorService::TovarekMk2Archive backUp (AttachedService& attached)
+{
+    Counter done;
+    TovarekMk2::TovarekMk2EditorService::TovarekMk2Archive archive;
+    const bool started = startWhenIdle (attached, [&]
+    {
+        return attached.service().beginBackup (nullptr, [&] (const auto& result)
+        {
+            archive = result;
+            done.increment();
+        });
+    });
+
+    if (started)
+        done.waitFor (1);
+    return archive;
+}
+} // namespace
+
+// A full backup (the globals, then seven presets of six blocks each) with the unit's 1 ms per report.
+static void BM_ServiceBackupWithOneMillisecondFrames (benchmark::State& state)
+{
+    AttachedService attached;
+    attached.unit().setReportDelay (kFrame);
+    ExchangeClock clock;
+
+    for (auto _ : state)
+        clock.time (attached.unit(), [&]
+        {
+            if (backUp (attached).presets.size() != 7)
+                state.SkipWithError ("backup failed");
+        });
+
+    clock.report (state);
+}
+BENCHMARK (BM_ServiceBackupWithOneMillisecondFrames)->Iterations (3)->Unit (benchmark::kMillisecond)->UseRealTime();
+
+// A full restore of that backup, up to the re-read of the edit buffer that ends it.
+static void BM_ServiceRestoreWithOneMillisecondFrames (benchmark::State& state)
+{
+    AttachedService attached;
+    const auto archive = backUp (attached);
+    attached.unit().setReportDelay (kFrame);
+    ExchangeClock clock;
+
+    for (auto _ : state)
+        clock.time (attached.unit(), [&]
+        {
+            if (! startWhenIdle (attached, [&] { return attached.service().beginRestore (archive, nullptr); }))
+                state.SkipWithError ("restore refused");
+            else
+                attached.waitForRefresh();
+        });
+
+    clock.report (state);
+}
+BENCHMARK (BM_ServiceRestoreWithOneMillisecondFrames)->Iterations (3)->Unit (benchmark::kMillisecond)->UseRealTime();
