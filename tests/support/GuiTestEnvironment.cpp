@@ -1,5 +1,8 @@
 #include "GuiTestEnvironment.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 // The framework sets a window's WM_PROTOCOLS and reads its WM_STATE through atoms that it only
 // looks up, never creates. A bare X server (Xvfb without a window manager) has not interned them,
 // and the first window then dies of a BadAtom error. This connection interns them, through the
@@ -45,6 +48,13 @@ GuiTestEnvironment::~GuiTestEnvironment() = default;
 
 void GuiTestEnvironment::SetUp()
 {
+    // Windows and alerts need an X server; without one the framework crashes instead of failing.
+    if (juce::SystemStats::getEnvironmentVariable ("DISPLAY", {}).isEmpty())
+    {
+        std::fprintf (stderr, "These tests need an X display: set DISPLAY (scripts/test.sh starts Xvfb)\n");
+        std::exit (2);
+    }
+
     _atoms = std::make_unique<AtomKeeper>();
     _gui = std::make_unique<juce::ScopedJuceInitialiser_GUI>();
 }
