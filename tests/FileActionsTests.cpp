@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <dlfcn.h>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -86,6 +87,10 @@ public:
 namespace
 {
 const auto* const guiEnvironment = testing::AddGlobalTestEnvironment (new GuiTestEnvironment);
+
+// The framework unloads libX11 at shut-down, and what libX11 still holds for the alert windows
+// then looks leaked to the leak checker. Kept loaded, it stays reachable.
+const void* const keepX11Loaded = dlopen ("libX11.so.6", RTLD_NOW | RTLD_NODELETE);
 
 constexpr uint16_t kVendorId = 0x04D8;
 constexpr uint16_t kProductId = 0x003F;
@@ -421,6 +426,12 @@ uint32_t unknownAmpId()
     return id;
 }
 
+bool readsAsBundleOfSevenPresets (const juce::File& file)
+{
+    Data::TovarekMk2Archive archive;
+    return file.existsAsFile() && Korvantal::readBackupArchive (file, archive).ok && archive.presets.size() == 7;
+}
+
 std::string readText (const juce::File& file)
 {
     return file.loadFileAsString().toStdString();
@@ -601,7 +612,8 @@ TEST (FileBackup, writesABundleThatPythonsZipfileReadsWithEveryPresetAndTheGloba
 
     FileActionsTestAccess::showFileMenu (rig.component());
 
-    ASSERT_TRUE (rig.waitFor ([&] { return target.existsAsFile() && rig.service().getState() == Service::Idle; }));
+    // The service is idle again before the completion writes the file.
+    ASSERT_TRUE (rig.waitFor ([&] { return readsAsBundleOfSevenPresets (target); }));
     EXPECT_EQ (rig.settings().getValue ("lastDirectory"), rig.directory().getFullPathName());
 
     const auto listing = rig.file ("listing.txt");
@@ -651,10 +663,7 @@ TEST (FileBackup, stillWritesTheBundleWhenTheWindowIsGoneBeforeTheBackupEnds)
     rig.destroyComponent();
 
     // Progress and completion arrive with no main component to tell; the file is still written.
-    ASSERT_TRUE (rig.waitFor ([&] { return target.existsAsFile() && rig.service().getState() == Service::Idle; }));
-    Data::TovarekMk2Archive archive;
-    EXPECT_TRUE (Korvantal::readBackupArchive (target, archive).ok);
-    EXPECT_EQ (archive.presets.size(), 7u);
+    EXPECT_TRUE (rig.waitFor ([&] { return readsAsBundleOfSevenPresets (target); }));
 }
 
 TEST (FileBackup, showsARefusedStartAndWritesNothing)
@@ -744,23 +753,21 @@ TEST (FilePresetExport, writesTheEditBufferAsIndexZeroOverALongerOldFile)
 
     FileActionsTestAccess::showFileMenu (rig.component());
 
-    ASSERT_TRUE (rig.waitFor ([&] { return target.getSize() != oldSize && rig.service().getState() == Service::Idle; }));
-    ASSERT_TRUE (rig.waitFor ([&] { return readText (target).find ("old content") == std::string::npos; }));
+    // What the file must hold: the edit buffer's blocks on the unit, as a preset file of index 0,
+    // and not one byte of the old file after it.
+    Data::FullTovarekMk2Preset onUnit;
+    onUnit.parameters = presetParametersOnUnit (rig.unit(), 0);
+    onUnit.ampNameAndID = ampNameOnUnit (rig.unit(), 0);
+    onUnit.cabinet.name = cabinetNameOnUnit (rig.unit(), 0);
+    onUnit.cabinet.impulse = impulseOnUnit (rig.unit(), 0);
+    const auto expected = rig.file ("expected.t2p");
+    ASSERT_TRUE (writePresetFileTo (onUnit, expected, 0).ok);
+    const auto expectedBytes = TestSupport::readFileBytes (expected.getFullPathName().toStdString());
 
-    const auto text = readText (target);
-    EXPECT_EQ (text.rfind ("# File Type: Preset data, Index = 0", 0), 0u) << text.substr (0, 80);
-
-    juce::FileInputStream input (target);
-    InStreamWrapper stream (&input);
-    Data::FullTovarekMk2Preset preset;
-    ASSERT_TRUE (Korvantal::readArchivePreset (stream, preset, nullptr).ok);
-    EXPECT_EQ (preset.parameters, presetParametersOnUnit (rig.unit(), 0));
-
-    // Exactly the bytes of the preset written afresh: nothing of the old file is left behind.
-    const auto fresh = rig.file ("fresh.t2p");
-    ASSERT_TRUE (writePresetFileTo (preset, fresh, 0).ok);
-    EXPECT_EQ (TestSupport::readFileBytes (target.getFullPathName().toStdString()),
-               TestSupport::readFileBytes (fresh.getFullPathName().toStdString()));
+    // The service is idle again before the completion writes the file.
+    EXPECT_TRUE (rig.waitFor ([&] { return TestSupport::readFileBytes (target.getFullPathName().toStdString()) == expectedBytes; }));
+    EXPECT_LT (target.getSize(), oldSize);
+    EXPECT_EQ (readText (target).rfind ("# File Type: Preset data, Index = 0", 0), 0u);
     EXPECT_TRUE (takeAlerts (0).empty());
 }
 
