@@ -20,6 +20,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -70,6 +71,12 @@ public:
     static Korvantal::Result savePresetFile (const juce::File& file, const Data::FullTovarekMk2Preset& preset)
     {
         return MainComponent::savePresetFile (file, preset);
+    }
+
+    static double reportedProgress (MainComponent& c)
+    {
+        std::lock_guard<std::mutex> lock (c._pendingLock);
+        return c._progress;
     }
 
     static int presetSwitchPosition (MainComponent& c) { return c._presetSwitch->_currentPosition; }
@@ -738,8 +745,36 @@ TEST (FileRestore, showsABundleThatCannotBeReadAndStartsNothing)
     EXPECT_TRUE (rig.unit().hostPackets().empty());
 }
 
+TEST (FileRestore, showsARefusedStart)
+{
+    EditorRig rig;
+    Data::TovarekMk2Archive archive;
+    archive.presets.push_back ({ 0, presetWithStockAmp (2) });
+    const auto bundle = rig.file ("ok.t2u");
+    ASSERT_TRUE (Korvantal::writeBackupArchive (archive, bundle).ok);
+    rig.answerMenusWith (2);
+    rig.answerChoosersWith (bundle);
+
+    FileActionsTestAccess::showFileMenu (rig.component());
+
+    EXPECT_EQ (takeAlerts (1), (std::vector<std::string> { errorAlert ("Failed to start restore") }));
+}
+
 //==============================================================================
 // Preset export and import
+
+TEST (FilePresetExport, showsARefusedStartAndWritesNothing)
+{
+    EditorRig rig;
+    const auto target = rig.file ("never.t2p");
+    rig.answerMenusWith (3);
+    rig.answerChoosersWith (target);
+
+    FileActionsTestAccess::showFileMenu (rig.component());
+
+    EXPECT_EQ (takeAlerts (1), (std::vector<std::string> { errorAlert ("Failed to export preset") }));
+    EXPECT_FALSE (target.exists());
+}
 
 TEST (FilePresetExport, writesTheEditBufferAsIndexZeroOverALongerOldFile)
 {
@@ -885,6 +920,19 @@ TEST (FilePresetImport, showsEachKindOfFailureAndSendsNothing)
     EXPECT_EQ (rig.service().getState(), Service::Idle);
 }
 
+TEST (FilePresetImport, showsARefusedStart)
+{
+    EditorRig rig;
+    const auto file = rig.file ("in.t2p");
+    ASSERT_TRUE (writePresetFileTo (presetWithStockAmp (5), file, 0).ok);
+    rig.answerMenusWith (4);
+    rig.answerChoosersWith (file);
+
+    FileActionsTestAccess::showFileMenu (rig.component());
+
+    EXPECT_EQ (takeAlerts (1), (std::vector<std::string> { errorAlert ("Failed to import preset") }));
+}
+
 TEST (FilePresetImport, completesAPresetFromTheStockAmpAndNormalisesItsParameters)
 {
     EditorRig rig;
@@ -932,6 +980,7 @@ TEST (FileFirmware, sendsTheCarriedImageAndTheUnitComesBackWithIt)
 
     ASSERT_TRUE (rig.waitFor ([&] { return rig.unit().restartCount() == 1; }));
     ASSERT_TRUE (rig.waitFor ([&] { return rig.service().getState() == Service::Idle; }));
+    EXPECT_TRUE (pumpUntil ([&] { return FileActionsTestAccess::reportedProgress (rig.component()) == 1.0; }));
     EXPECT_EQ (rig.unit().dspVersion().major, version[0]);
     EXPECT_EQ (rig.unit().dspVersion().minor, version[1]);
     EXPECT_EQ (rig.unit().dspVersion().patch, version[2]);
