@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <dlfcn.h>
 #include <cstdio>
@@ -187,6 +188,12 @@ public:
         options.description.productId = kProductId;
         _unit = std::make_unique<SimUnit::SimulatedUnit> (std::move (options));
         _service = std::make_unique<Service> (&_minimum, fastTiming());
+        _statusListener.parameterValueChanged = [this] (TovarekMk2ParamID id, const Service::ParameterValue&)
+        {
+            if (id == kParamStatusLevel)
+                _statusReports++;
+        };
+        _service->addListener (&_statusListener);
 
         juce::PropertiesFile::Options settingsOptions;
         settingsOptions.applicationName = "FileActionsTests";
@@ -203,6 +210,7 @@ public:
     {
         takeAlerts (0);
         _component.reset();
+        _service->removeListener (&_statusListener);
         _service.reset();
         dropConnection();
         _manager.reset();
@@ -225,12 +233,12 @@ public:
         return pumpUntil (condition, [this] { scan(); }, timeout);
     }
 
+    // Plugs the unit in and waits for the full refresh to end: the unit's answer to the status
+    // request after it is the last thing the refresh causes.
     bool connectAndRefresh()
     {
         _unit->plug();
-        return waitFor ([this] { return _protocol != nullptr; })
-               && _unit->waitForHostPackets (1, kWait)
-               && waitFor ([this] { return _service->getState() == Service::Idle && _unit->waitUntilIdle (1ms) && hasAskedForStatus(); });
+        return waitFor ([this] { return _statusReports > 0 && _service->getState() == Service::Idle; });
     }
 
     bool waitForIdle()
@@ -283,14 +291,6 @@ public:
     std::vector<FileActionsTestAccess::FileRequest> requests;
 
 private:
-    bool hasAskedForStatus() const
-    {
-        for (const auto& packet : _unit->hostPackets())
-            if (! packet.empty() && packet[0] == 0xCE)
-                return true;
-        return false;
-    }
-
     void deviceAdded (Korvantal::IUSBHIDDevice* device) override
     {
         if (_device != nullptr)
@@ -334,6 +334,8 @@ private:
     Data::FirmwareVersionInfo _minimum;
     std::unique_ptr<SimUnit::SimulatedUnit> _unit;
     std::unique_ptr<Service> _service;
+    Service::Listener _statusListener;
+    std::atomic<int> _statusReports { 0 };
     std::unique_ptr<juce::PropertiesFile> _settings;
     std::unique_ptr<MainComponent> _component;
     std::unique_ptr<Korvantal::USBDeviceManager> _manager;
