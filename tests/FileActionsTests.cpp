@@ -59,6 +59,7 @@ public:
     static void toggleAboutPage (MainComponent& c) { c.toggleAboutPage(); }
     static void maximiseClicked (MainComponent& c) { c.maximiseClicked(); }
     static void minimiseClicked (MainComponent& c) { c.minimiseClicked(); }
+    static void closeClicked (MainComponent& c) { c.closeClicked(); }
 
     static juce::File getLastDirectory (MainComponent& c) { return c.getLastDirectory(); }
     static juce::File getDefaultFile (MainComponent& c, const juce::String& name) { return c.getDefaultFile (name); }
@@ -1344,9 +1345,10 @@ TEST (WindowActions, callTheApplicationsCallbacksOnlyWhenSet)
     EditorRig rig;
     auto& c = rig.component();
 
-    // Nothing set: nothing happens.
+    // Nothing set: nothing happens; without an application object, Close has nobody to ask.
     FileActionsTestAccess::maximiseClicked (c);
     FileActionsTestAccess::minimiseClicked (c);
+    FileActionsTestAccess::closeClicked (c);
 
     int maximised = 0, minimised = 0;
     c._maximiseCallback = [&] { ++maximised; };
