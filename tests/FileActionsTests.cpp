@@ -676,6 +676,21 @@ TEST (FileBackup, stillWritesTheBundleWhenTheWindowIsGoneBeforeTheBackupEnds)
     EXPECT_TRUE (rig.waitFor ([&] { return readsAsBundleOfSevenPresets (target); }));
 }
 
+TEST (FileBackup, showsABundleThatCannotBeWrittenOnceTheBackupHasRun)
+{
+    EditorRig rig;
+    ASSERT_TRUE (rig.connectAndRefresh());
+    const auto target = rig.directory().getChildFile ("no such folder").getChildFile ("unit.t2u");
+    rig.answerMenusWith (1);
+    rig.answerChoosersWith (target);
+
+    FileActionsTestAccess::showFileMenu (rig.component());
+
+    EXPECT_EQ (takeAlerts (1), (std::vector<std::string> { errorAlert ("Failed to save archive") }));
+    EXPECT_EQ (rig.service().getState(), Service::Idle);
+    EXPECT_FALSE (target.exists());
+}
+
 TEST (FileBackup, showsARefusedStartAndWritesNothing)
 {
     EditorRig rig;
