@@ -224,14 +224,45 @@ private:
     static void showErrorAlert (const juce::String& text);
 
     // File menu, file actions and device actions
+    // What a file chooser is asked for; the title is translated when the chooser is shown.
+    struct FileRequest
+    {
+        juce::String title;
+        juce::File initialFile; // a default juce::File lets the chooser pick its own start
+        juce::String patterns;
+        bool save = false;      // save mode (asks before overwriting) or open mode
+    };
+
+    // The modal dialogs, behind seams that the tests answer: the chosen menu item id (0 when the
+    // menu is dismissed) and the chosen file (a default juce::File when the chooser is cancelled).
+    static int runModalMenu (juce::PopupMenu& menu);
+    static juce::File runModalFileChooser (const FileRequest& request);
+    std::function<int (juce::PopupMenu&)> _runMenu = &MainComponent::runModalMenu;
+    std::function<juce::File (const FileRequest&)> _chooseFile = &MainComponent::runModalFileChooser;
+    friend class FileActionsTestAccess;
+
     juce::File getLastDirectory() const;
     juce::File getDefaultFile (const juce::String& fileName) const;
     void setLastDirectory (const juce::File& chosen);
+    // Runs the chooser; on a choice remembers its folder. False when cancelled.
+    bool chooseFile (const FileRequest& request, juce::File& chosen);
     void showFileMenu();
+    void backupToFile();
+    void restoreFromFile();
+    void exportPreset();
+    void importPreset();
     void updateFirmware (bool fromFile);
     Korvantal::Result getAmpDataForId (Service* service, Korvantal::KorvantalData::FullTovarekMk2Preset& preset);
-    void saveBackupArchive (const juce::File& file, const Korvantal::KorvantalData::TovarekMk2Archive& archive);
-    void savePresetFile (const juce::File& file, const Korvantal::KorvantalData::FullTovarekMk2Preset& preset);
+    // The progress callback of a task, and the path back from a task's completion on the worker:
+    // both reach the component only on the message thread and only while it exists, since a
+    // task may outlive it at shut-down.
+    std::function<void (double)> makeProgressCallback();
+    static void reportFromWorker (juce::Component::SafePointer<MainComponent> owner, const Korvantal::Result& result);
+    // Worker thread, from the backup and export completions; touch only their arguments.
+    static Korvantal::Result saveBackupArchive (const juce::File& file, const Korvantal::KorvantalData::TovarekMk2Archive& archive);
+    static Korvantal::Result savePresetFile (const juce::File& file, const Korvantal::KorvantalData::FullTovarekMk2Preset& preset);
+    // Shows a failure's message in the error alert.
+    void showFailure (const Korvantal::Result& failure);
     void chooseStockAmp();
     void importCabinetToEditBuffer();
     void replaceAmpSlot (int position);
