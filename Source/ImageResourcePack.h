@@ -1,0 +1,69 @@
+#pragma once
+
+#include "ImageResourceIds.h"
+
+#include <juce_graphics/juce_graphics.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+
+// The user interface's bitmaps, read from the image pack through a read function and decoded on
+// first use; each decoded image is kept until `clear`. The application opens the pack once at
+// start-up and keeps the file open: only the header, the directory and the names are read then.
+// Message thread only; takes no lock.
+class ImageResourcePack
+{
+public:
+    // Copies `size` bytes starting at file offset `offset` into `destination`;
+    // true only when all `size` bytes were copied.
+    using ReadFunction = std::function<bool (unsigned int offset, unsigned long size, void* destination)>;
+
+    struct DirectoryEntry
+    {
+        uint32_t nameOffset = 0;
+        uint32_t nameLength = 0;
+        uint32_t dataOffset = 0;
+        uint32_t dataSize = 0;
+    };
+
+    explicit ImageResourcePack (ReadFunction read);
+
+    // Empties the registry and reads the directory. True when the whole directory was read
+    // (also for a pack of zero entries).
+    bool open();
+
+    // Registers the file name under the id; a name registered before is replaced and its
+    // cached image dropped.
+    void add (unsigned id, const std::string& fileName);
+
+    // The id's image, read and decoded on first use. Null when the id is not registered or its
+    // entry is missing or unreadable (the registration is then dropped for good); null too when
+    // the bytes do not decode, which is tried again on the next request.
+    juce::Image getImage (unsigned id);
+
+    // Drops every registration and cached image; the directory and the read function stay.
+    void clear();
+
+private:
+    struct Registration
+    {
+        std::string fileName;
+        juce::Image image;
+    };
+
+    std::map<uint32_t, Registration> _registry;
+    ReadFunction _read;
+    std::map<std::string, DirectoryEntry> _directory;
+};
+
+// Creates the one pack over the read function and opens it; on success registers the ids of
+// kImageResourceFiles. False, with nothing registered, when the pack cannot be opened.
+bool registerImageResources (ImageResourcePack::ReadFunction read);
+
+// Drops every registration and image (the last step of shut-down); the pack stays.
+void releaseImageResources();
+
+// The image of the id; null before `registerImageResources` or when the pack lacks it.
+juce::Image getImageResource (unsigned id);
