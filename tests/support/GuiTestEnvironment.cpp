@@ -1,0 +1,56 @@
+#include "GuiTestEnvironment.h"
+
+// The framework sets a window's WM_PROTOCOLS and reads its WM_STATE through atoms that it only
+// looks up, never creates. A bare X server (Xvfb without a window manager) has not interned them,
+// and the first window then dies of a BadAtom error. This connection interns them, through the
+// same libX11 that the framework loads at run time, and stays open while the tests run: an X
+// server that loses its last client resets and forgets its atoms.
+class GuiTestEnvironment::AtomKeeper
+{
+public:
+    AtomKeeper()
+    {
+        if (! _x11.open ("libX11.so.6"))
+            return;
+        auto openDisplay = reinterpret_cast<Display* (*) (const char*)> (_x11.getFunction ("XOpenDisplay"));
+        auto internAtom = reinterpret_cast<unsigned long (*) (Display*, const char*, int)> (_x11.getFunction ("XInternAtom"));
+        _closeDisplay = reinterpret_cast<int (*) (Display*)> (_x11.getFunction ("XCloseDisplay"));
+        if (openDisplay == nullptr || internAtom == nullptr || _closeDisplay == nullptr)
+            return;
+
+        _display = openDisplay (nullptr);
+        if (_display == nullptr)
+            return;
+        for (const char* name : { "WM_PROTOCOLS", "WM_TAKE_FOCUS", "WM_DELETE_WINDOW", "_NET_WM_PING",
+                                  "WM_CHANGE_STATE", "WM_STATE", "_NET_WM_WINDOW_TYPE", "_NET_WM_STATE",
+                                  "_NET_WM_STATE_HIDDEN" })
+            internAtom (_display, name, 0);
+    }
+
+    ~AtomKeeper()
+    {
+        if (_display != nullptr)
+            _closeDisplay (_display);
+    }
+
+private:
+    using Display = void;
+    juce::DynamicLibrary _x11;
+    Display* _display = nullptr;
+    int (*_closeDisplay) (Display*) = nullptr;
+};
+
+GuiTestEnvironment::GuiTestEnvironment() = default;
+GuiTestEnvironment::~GuiTestEnvironment() = default;
+
+void GuiTestEnvironment::SetUp()
+{
+    _atoms = std::make_unique<AtomKeeper>();
+    _gui = std::make_unique<juce::ScopedJuceInitialiser_GUI>();
+}
+
+void GuiTestEnvironment::TearDown()
+{
+    _gui.reset();
+    _atoms.reset();
+}
