@@ -1,7 +1,7 @@
 #include "EmbeddedData.h"
 #include "IOUtils.h"
 #include "KorvantalDataFile.h"
-#include "LoaderImage.h"
+#include "LoaderImageCheck.h"
 #include "LoaderImageGenerator.h"
 #include "TestSupport.h"
 

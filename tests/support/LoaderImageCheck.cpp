@@ -1,4 +1,4 @@
-#include "LoaderImage.h"
+#include "LoaderImageCheck.h"
 
 namespace TestSupport
 {
