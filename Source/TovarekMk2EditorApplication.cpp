@@ -54,6 +54,7 @@ TovarekMk2EditorApplication::UpdateAlert::UpdateAlert()
       window (kUpdateAlertTitle, kUpdateAlertMessage, juce::MessageBoxIconType::NoIcon, nullptr)
 {
     // No component name, so the alert draws no caption beside the link.
+    link.setName ({});
     link.setBounds (0, 0, kUpdateLinkWidth, kUpdateLinkHeight);
     window.addCustomComponent (&link);
     window.addButton ("OK", kUpdateAlertOkResult, juce::KeyPress (juce::KeyPress::returnKey));
@@ -122,9 +123,10 @@ std::function<bool (unsigned int, unsigned long, void*)> TovarekMk2EditorApplica
     };
 }
 
-std::FILE* TovarekMk2EditorApplication::openResourceFile()
+std::FILE* TovarekMk2EditorApplication::openResourceFile() const
 {
-    const auto location = PlatformSupport::locateBundleResource (kResourceFileName);
+    const auto location = _environment.locateResourceFile ? _environment.locateResourceFile()
+                                                          : PlatformSupport::locateBundleResource (kResourceFileName);
 
     if (location.path.empty())
         logMessage (kLogDebug, "Failed to get fs path for resource");

@@ -4,6 +4,7 @@
 #include "KorvantalData.h"
 #include "KorvantalProtocol.h"
 #include "KorvantalUSBPacketIO.h"
+#include "PlatformSupport.h"
 #include "TovarekMk2EditorService.h"
 #include "USBDeviceManager.h"
 
@@ -52,10 +53,11 @@ public:
     static constexpr int kScanIntervalMs = 1000;
 
     // What start-up may be given instead of the product's defaults (tests shorten the device
-    // delays and answer the update check themselves).
+    // delays, answer the update check themselves and choose the resource file).
     struct Environment
     {
         std::function<juce::String()> fetchVersionPage; // empty: the HTTP GET of the version page
+        std::function<PlatformSupport::ResourceLocation()> locateResourceFile; // empty: beside the executable
         TovarekMk2::TovarekMk2EditorService::Timing serviceTiming {};
     };
 
@@ -107,7 +109,7 @@ public:
     std::shared_ptr<UpdateCheckState> getUpdateCheckState() const { return _updateState; }
 
 private:
-    static std::FILE* openResourceFile();
+    std::FILE* openResourceFile() const;
     void startUpdateCheck();
 
     Environment _environment;
