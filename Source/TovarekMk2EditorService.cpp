@@ -384,6 +384,7 @@ const TovarekMk2EditorService::ParameterMapValues* TovarekMk2EditorService::valu
 
 Korvantal::Result TovarekMk2EditorService::startTask (State state, Body body)
 {
+    KorvantalProtocol* protocol = nullptr;
     {
         std::lock_guard<std::mutex> lock (_stateMutex);
 
@@ -394,11 +395,23 @@ Korvantal::Result TovarekMk2EditorService::startTask (State state, Body body)
             return KORVANTAL_ERROR ("Cannot start task while busy");
 
         _state = state;
-        _taskQueue.push (std::move (body), nullptr);
+        protocol = _protocol;
     }
 
     notifyStateChanged (state);
+    queueStartedTask (protocol, std::move (body));
     return Result::success;
+}
+
+void TovarekMk2EditorService::queueStartedTask (KorvantalProtocol* protocol, Body body)
+{
+    // Queued only after the listeners have heard of the starter's state, so they never hear the
+    // task's own states first. The state already refuses other starters; a detach or a new
+    // attach in between has cancelled or replaced what the task was for.
+    std::lock_guard<std::mutex> lock (_stateMutex);
+
+    if (_protocol == protocol)
+        _taskQueue.push (std::move (body), nullptr);
 }
 
 Korvantal::Result TovarekMk2EditorService::runTask (Body body)
@@ -508,6 +521,7 @@ Korvantal::Result TovarekMk2EditorService::setParameterValue (TovarekMk2ParamID 
 Korvantal::Result TovarekMk2EditorService::beginFirmwareUpdate (const TovarekMk2Archive& archive,
                                                                 std::function<void (double)> progress)
 {
+    KorvantalProtocol* protocol = nullptr;
     {
         std::lock_guard<std::mutex> lock (_stateMutex);
 
@@ -519,11 +533,11 @@ Korvantal::Result TovarekMk2EditorService::beginFirmwareUpdate (const TovarekMk2
             return KORVANTAL_ERROR ("Cannot start task while busy");
 
         _state = UpdatingFirmware;
-        _taskQueue.push ([this, archive, progress] (Task& task) { return firmwareUpdateBody (task, archive, progress); },
-                         nullptr);
+        protocol = _protocol;
     }
 
     notifyStateChanged (UpdatingFirmware);
+    queueStartedTask (protocol, [this, archive, progress] (Task& task) { return firmwareUpdateBody (task, archive, progress); });
     return Result::success;
 }
 

@@ -32,7 +32,7 @@ namespace TovarekMk2
 // taken before the task queue's mutex and is never held while a protocol, a listener or a
 // caller's callback is called. _listenerMutex guards the listener list and is held while
 // listeners run, which may call the getters (listener lock, then state lock) but must not add
-// or remove listeners.
+// or remove listeners, nor start a task (its starter tells the listeners, on the same lock).
 class TovarekMk2EditorService : private Korvantal::KorvantalProtocol::Handler
 {
 public:
@@ -158,6 +158,7 @@ private:
     // Starting tasks.
     Result startTask (State state, Body body);
     Result runTask (Body body);
+    void queueStartedTask (Korvantal::KorvantalProtocol* protocol, Body body);
 
     // State and notifications.
     void setState (State state);

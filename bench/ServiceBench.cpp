@@ -1,9 +1,13 @@
+// The task queue on its own, the service's parameter model, and the service driving the
+// simulated unit through the real device manager, transport and protocol.
 #include "TaskQueue.h"
 #include "TovarekMk2EditorService.h"
+#include "UnitConnection.h"
 
 #include <benchmark/benchmark.h>
 
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 
 using Korvantal::Result;
@@ -102,3 +106,93 @@ static void BM_ServiceNormalizePreset (benchmark::State& state)
     }
 }
 BENCHMARK (BM_ServiceNormalizePreset);
+
+namespace
+{
+using Service = TovarekMk2::TovarekMk2EditorService;
+
+// A service attached to a simulated unit, idle after its first refresh; counts what the
+// listener hears so a benchmark can wait for it.
+class AttachedService
+{
+public:
+    AttachedService()
+    {
+        SimHid::Bus::instance().reset();
+        _connection = std::make_unique<SimUnit::UnitConnection>();
+
+        Service::Timing timing;
+        timing.settleDelay = std::chrono::milliseconds (0);
+        _service = std::make_unique<Service> (nullptr, timing);
+
+        _listener.dataRefreshed = [this] { _refreshes.increment(); };
+        _listener.parameterValueChanged = [this] (TovarekMk2ParamID id, const auto&)
+        {
+            (id == kParamStatusLevel ? _statusReports : _parameters).increment();
+        };
+        _service->addListener (&_listener);
+        _service->setProtocol (&_connection->protocol());
+        _statusReports.waitFor (++_statusSeen); // the first refresh ends with the unit's status
+    }
+
+    ~AttachedService()
+    {
+        _service->removeListener (&_listener);
+        _service.reset(); // detaches before the connection goes
+        _connection.reset();
+    }
+
+    Service& service() { return *_service; }
+    SimUnit::SimulatedUnit& unit() { return _connection->unit(); }
+    void waitForParameters (int64_t count) { _parameters.waitFor (count); }
+    void waitForStatusReport() { _statusReports.waitFor (++_statusSeen); }
+
+private:
+    std::unique_ptr<SimUnit::UnitConnection> _connection;
+    std::unique_ptr<Service> _service;
+    Service::Listener _listener;
+    Counter _refreshes, _parameters, _statusReports;
+    int64_t _statusSeen = 0;
+};
+} // namespace
+
+// A knob turn in the editor: starter, queue, worker, one set-parameter packet, listener.
+static void BM_ServiceSetParameter (benchmark::State& state)
+{
+    AttachedService attached;
+    int64_t sent = 0;
+
+    for (auto _ : state)
+    {
+        attached.service().setParameterValue (kParamReverbDecay, { TovarekMk2::TovarekMk2ParamMap::kFloat, 0.5 });
+        attached.waitForParameters (++sent);
+    }
+}
+BENCHMARK (BM_ServiceSetParameter)->UseRealTime();
+
+// A knob turned on the unit, until the service's listener hears of it.
+static void BM_ServiceKnobReportFromTheUnit (benchmark::State& state)
+{
+    AttachedService attached;
+    int64_t reported = 0;
+
+    for (auto _ : state)
+    {
+        attached.unit().turnKnob (kParamReverbDecay, 0.25f);
+        attached.waitForParameters (++reported);
+    }
+}
+BENCHMARK (BM_ServiceKnobReportFromTheUnit)->UseRealTime();
+
+// The refresh without device checks: globals, the edit buffer, six slot names, then the status.
+static void BM_ServiceRefresh (benchmark::State& state)
+{
+    AttachedService attached;
+
+    for (auto _ : state)
+    {
+        attached.service().beginRefreshAll (false);
+        attached.waitForStatusReport();
+    }
+}
+BENCHMARK (BM_ServiceRefresh)->Unit (benchmark::kMillisecond)->UseRealTime();

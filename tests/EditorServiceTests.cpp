@@ -387,8 +387,9 @@ void expectReturnsInTime (std::function<void()> action)
 class ServiceRig : private Korvantal::USBDeviceManager::Handler
 {
 public:
-    explicit ServiceRig (SimUnit::UnitOptions options = {}, Service::Timing timing = fastTiming())
-        : _minimum (applicationMinimum())
+    explicit ServiceRig (SimUnit::UnitOptions options = {}, Service::Timing timing = fastTiming(),
+                         Data::FirmwareVersionInfo minimum = applicationMinimum())
+        : _minimum (minimum)
     {
         options.description.vendorId = kVendorId;
         options.description.productId = kProductId;
@@ -662,6 +663,16 @@ TEST (EditorServiceRefresh, stopsAtFirmwareTooOldBelowTheMinimumDspVersion)
     ASSERT_TRUE (rig.recorder().waitFor ("Idle"));
 }
 
+TEST (EditorServiceRefresh, comparesTheSystemVersionWhenTheMinimumNamesOne)
+{
+    Data::FirmwareVersionInfo minimum = applicationMinimum();
+    minimum.systemVersion = { 4, 1, 1, 0 };
+    ServiceRig rig (unitWithVersions ({ 4, 1, 0 }, { 4, 9, 0 }), fastTiming(), minimum);
+    ASSERT_TRUE (rig.connect());
+    ASSERT_TRUE (rig.recorder().waitFor ("FirmwareTooOld"));
+    EXPECT_EQ (requests (rig.unit().hostPackets()), (std::vector<std::string> { "version", "ping" }));
+}
+
 TEST (EditorServiceRefresh, withoutDeviceChecksSkipsVersionAndPing)
 {
     ServiceRig rig;
@@ -785,6 +796,29 @@ TEST (EditorServiceParametersLive, followsPositionReportsAndReReadsTheEditBuffer
     rig.unit().sendReport ({ 0xCF, 8, 0x02, 0x10, 0, 0, 0, 0, 0, 0 });
     ASSERT_TRUE (rig.scanUntil ([&] { return rig.service().getCurrentPresetIndex() == -1; }));
     ASSERT_TRUE (rig.scanUntil ([&] { return rig.service().getCurrentPresetIndex() == 2; }));
+}
+
+TEST (EditorServiceParametersLive, followsAmpAndCabinetMovesWithAReReadThatKeepsTheModifiedMark)
+{
+    ServiceRig rig;
+    ASSERT_TRUE (rig.connectAndRefresh());
+    rig.recorder().clear();
+
+    rig.unit().sendReport ({ 0xCF, 8, 0x00, 0x10, 0, 0, 0x00, 0x00, 0x40, 0x40 }); // 0x1000: amp 3
+    ASSERT_TRUE (rig.recorder().waitForCount ("data", 2));
+    EXPECT_EQ (rig.service().getCurrentAmpIndex(), 2);
+    EXPECT_TRUE (rig.service().isModified());
+
+    rig.unit().sendReport ({ 0xCF, 8, 0x01, 0x10, 0, 0, 0x00, 0x00, 0x00, 0x40 }); // 0x1001: cabinet 2
+    ASSERT_TRUE (rig.recorder().waitForCount ("data", 4));
+    EXPECT_EQ (rig.service().getCurrentCabIndex(), 1);
+
+    // A status report that moves the amp (byte 8) and the cabinet (byte 9) asks for a re-read too.
+    rig.unit().sendReport ({ 0xCE, 12, 0, 0, 0, 0, 0, 0, 255, 0, 5, 4, 1, 0 });
+    ASSERT_TRUE (rig.recorder().waitForCount ("data", 6));
+    EXPECT_EQ (rig.service().getCurrentAmpIndex(), 4);
+    EXPECT_EQ (rig.service().getCurrentCabIndex(), 3);
+    EXPECT_TRUE (rig.service().isModified());
 }
 
 TEST (EditorServiceTasks, sendAnAmpToAUserSlotInBlockOrder)
@@ -1075,7 +1109,8 @@ TEST (EditorServiceChangePreset, followsANewTargetWithTheSameTask)
     ASSERT_TRUE (rig.connectAndRefresh());
     rig.unit().clearHostPackets();
 
-    // Asked for preset 5 while the change to 3 is under way (after its first re-read).
+    // Asked for preset 5 while the change to 3 is under way (after its first re-read). Safe from a
+    // listener only because a change is in flight: the request just moves the target.
     std::atomic<bool> asked { false };
     Service::Listener listener;
     listener.dataRefreshed = [&]
@@ -1130,7 +1165,8 @@ TEST (EditorServiceChangePreset, givesUpAfterSixteenRoundsWhenThePresetNeverSett
     rig.unit().clearHostPackets();
 
     // The target moves on at every re-read of the change (twice a round), so the preset the unit
-    // reports is never the one asked for: 16 rounds make 32 moves, then the change gives up.
+    // reports is never the one asked for: 16 rounds make 32 moves, then the change gives up. The
+    // listener may ask only while the change is in flight, when a request just moves the target.
     constexpr int kMoves = 2 * Service::kMaxPresetChangeRounds;
     std::atomic<int> moves { 0 };
     std::atomic<int> target { 3 };

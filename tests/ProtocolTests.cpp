@@ -486,3 +486,14 @@ TEST_F (ProtocolWire, longCabinetNameFormIsUsedInVariant2)
     expectBlockRead (variant2.unit().hostPackets(), 9, 1, 1024);
     EXPECT_EQ (back, name);
 }
+
+TEST_F (ProtocolWire, emptyFirmwareImageStillSendsOneEmptyChunkAndReportsAllSent)
+{
+    std::vector<double> progress;
+    const Result result = protocol.updateFirmware ({}, [&] (double p) { progress.push_back (p); });
+    EXPECT_EQ (result.message, "Got NACK during write transfer") << "the unit refuses an image without a header";
+    const auto packets = unit.hostPackets();
+    ASSERT_EQ (packets.size(), 2u);
+    EXPECT_EQ (packets[1], (Bytes { 0xB2, 0x00 }));
+    EXPECT_EQ (progress, (std::vector<double> { 1.0 }));
+}

@@ -2,6 +2,7 @@
 // how it answers program changes and its own controls, and how it takes a firmware image.
 #include "KorvantalProtocol.h"
 #include "LoaderImage.h"
+#include "TestSupport.h"
 #include "UnitConnection.h"
 
 #include <gtest/gtest.h>
@@ -228,4 +229,17 @@ TEST (LoaderImage, headerCarriesMagicVersionLengthAndCrc)
     std::array<uint8_t, 3> version {};
     EXPECT_TRUE (checkLoaderImage (image, version));
     EXPECT_EQ (version, (std::array<uint8_t, 3> { 4, 2, 0 }));
+}
+
+TEST (PreloadedUnits, replaceTheRealHidapiAsTheEnvironmentSays)
+{
+    const std::string dir = TestSupport::makeTempDirectory ("PreloadedUnits");
+    const std::string output = dir + "/probe.txt";
+    // The sanitizer runtimes want to be loaded first; the preloaded library is loaded before them.
+    const std::string command = std::string ("ASAN_OPTIONS=verify_asan_link_order=0 TOVAREK_SIM_UNITS=2 TOVAREK_SIM_DSP_VERSION=4.3.7 "
+                                             "TOVAREK_SIM_SYSTEM_VERSION=4.0.9 LD_PRELOAD=")
+                                + TOVAREK_SIM_PRELOAD_LIBRARY + " " + TOVAREK_SIM_PROBE + " > " + output;
+    ASSERT_EQ (TestSupport::runCommand (command), 0);
+    const Bytes text = TestSupport::readFileBytes (output);
+    EXPECT_EQ (std::string (text.begin(), text.end()), "units 2\nsystem 4.0.9 dsp 4.3.7\n");
 }

@@ -635,190 +635,120 @@ Result KorvantalProtocol::requestStatus()
     return _transport->sendPacket (packet.bytes.data(), packet.size);
 }
 
-Result KorvantalProtocol::readBlock (BlockType type, uint32_t index, uint8_t* block, size_t size, size_t& received)
+Result KorvantalProtocol::readTyped (BlockType type, uint32_t index, size_t size, const Decoder& decode)
 {
-    std::memset (block, 0, size);
-    return readData (static_cast<uint32_t> (type), index, block, size, received);
+    std::lock_guard<std::mutex> operation (_operationMutex);
+    // Zeroed, so a block that came short decodes as zeros rather than stale stack bytes.
+    std::array<uint8_t, Data::kCabinetIRBlockSize> block {};
+    size_t received = 0;
+    const Result result = readData (static_cast<uint32_t> (type), index, block.data(), std::min (size, block.size()), received);
+
+    if (! result.ok)
+        return result;
+
+    return decode (block.data(), received);
+}
+
+Result KorvantalProtocol::sendTyped (BlockType type, uint32_t index, size_t size, const Encoder& encode)
+{
+    std::lock_guard<std::mutex> operation (_operationMutex);
+    std::array<uint8_t, Data::kCabinetIRBlockSize> block {};
+    const Result encoded = encode (block.data());
+
+    if (! encoded.ok)
+        return encoded;
+
+    return sendBlock (static_cast<uint32_t> (type), index, block.data(), std::min (size, block.size()));
 }
 
 Result KorvantalProtocol::readPreset (uint32_t index, ParameterMap& parameters)
 {
-    std::lock_guard<std::mutex> operation (_operationMutex);
-    uint8_t block[Data::kPresetBlockSize];
-    size_t received = 0;
-    const Result result = readBlock (BlockType::Preset, index, block, sizeof (block), received);
-
-    if (! result.ok)
-        return result;
-
-    return Data::decodeParamBlock (block, received, parameters);
+    // Only what arrived is decoded: a short answer must not yield pairs from beyond it.
+    return readTyped (BlockType::Preset, index, Data::kPresetBlockSize,
+                      [&] (const uint8_t* block, size_t received) { return Data::decodeParamBlock (block, received, parameters); });
 }
 
 Result KorvantalProtocol::sendPreset (uint32_t index, const ParameterMap& parameters)
 {
-    std::lock_guard<std::mutex> operation (_operationMutex);
     const size_t pairs = sendsShortPresets (_protocolVariant) ? Data::kShortPresetParamPairs : Data::kPresetParamPairs;
-    uint8_t block[Data::kPresetBlockSize] = {};
-    const Result encoded = Data::encodeParamBlock (parameters, block, pairs);
-
-    if (! encoded.ok)
-        return encoded;
-
-    return sendBlock (static_cast<uint32_t> (BlockType::Preset), index, block, pairs * Data::kParamPairSize);
+    return sendTyped (BlockType::Preset, index, pairs * Data::kParamPairSize,
+                      [&] (uint8_t* block) { return Data::encodeParamBlock (parameters, block, pairs); });
 }
 
 Result KorvantalProtocol::readGlobals (ParameterMap& parameters)
 {
-    std::lock_guard<std::mutex> operation (_operationMutex);
-    uint8_t block[Data::kGlobalsBlockSize];
-    size_t received = 0;
-    const Result result = readBlock (BlockType::Globals, kGlobalsIndex, block, sizeof (block), received);
-
-    if (! result.ok)
-        return result;
-
-    return Data::decodeParamBlock (block, received, parameters);
+    return readTyped (BlockType::Globals, kGlobalsIndex, Data::kGlobalsBlockSize,
+                      [&] (const uint8_t* block, size_t received) { return Data::decodeParamBlock (block, received, parameters); });
 }
 
 Result KorvantalProtocol::sendGlobals (const ParameterMap& parameters)
 {
-    std::lock_guard<std::mutex> operation (_operationMutex);
-    uint8_t block[Data::kGlobalsBlockSize] = {};
-    const Result encoded = Data::encodeParamBlock (parameters, block, Data::kGlobalsParamPairs);
-
-    if (! encoded.ok)
-        return encoded;
-
-    return sendBlock (static_cast<uint32_t> (BlockType::Globals), kGlobalsIndex, block, sizeof (block));
+    return sendTyped (BlockType::Globals, kGlobalsIndex, Data::kGlobalsBlockSize,
+                      [&] (uint8_t* block) { return Data::encodeParamBlock (parameters, block, Data::kGlobalsParamPairs); });
 }
 
 Result KorvantalProtocol::readAmpNameAndID (uint32_t index, KorvantalData::AmpNameAndID& nameAndID)
 {
-    std::lock_guard<std::mutex> operation (_operationMutex);
-    uint8_t block[Data::kAmpNameAndIDBlockSize];
-    size_t received = 0;
-    const Result result = readBlock (BlockType::AmpNameAndID, index, block, sizeof (block), received);
-
-    if (! result.ok)
-        return result;
-
-    return Data::decodeAmpNameAndID (block, nameAndID);
+    return readTyped (BlockType::AmpNameAndID, index, Data::kAmpNameAndIDBlockSize,
+                      [&] (const uint8_t* block, size_t) { return Data::decodeAmpNameAndID (block, nameAndID); });
 }
 
 Result KorvantalProtocol::sendAmpNameAndID (uint32_t index, const KorvantalData::AmpNameAndID& nameAndID)
 {
-    std::lock_guard<std::mutex> operation (_operationMutex);
-    uint8_t block[Data::kAmpNameAndIDBlockSize] = {};
-    const Result encoded = Data::encodeAmpNameAndID (nameAndID, block);
-
-    if (! encoded.ok)
-        return encoded;
-
-    return sendBlock (static_cast<uint32_t> (BlockType::AmpNameAndID), index, block, sizeof (block));
+    return sendTyped (BlockType::AmpNameAndID, index, Data::kAmpNameAndIDBlockSize,
+                      [&] (uint8_t* block) { return Data::encodeAmpNameAndID (nameAndID, block); });
 }
 
 Result KorvantalProtocol::readAmpData (uint32_t index, KorvantalData::AmpData& data)
 {
-    std::lock_guard<std::mutex> operation (_operationMutex);
-    uint8_t block[Data::kAmpDataBlockSize];
-    size_t received = 0;
-    const Result result = readBlock (BlockType::AmpData, index, block, sizeof (block), received);
-
-    if (! result.ok)
-        return result;
-
-    return Data::decodeAmpData (block, data);
+    return readTyped (BlockType::AmpData, index, Data::kAmpDataBlockSize,
+                      [&] (const uint8_t* block, size_t) { return Data::decodeAmpData (block, data); });
 }
 
 Result KorvantalProtocol::sendAmpData (uint32_t index, const KorvantalData::AmpData& data)
 {
-    std::lock_guard<std::mutex> operation (_operationMutex);
-    uint8_t block[Data::kAmpDataBlockSize] = {};
-    const Result encoded = Data::encodeAmpData (data, block);
-
-    if (! encoded.ok)
-        return encoded;
-
-    return sendBlock (static_cast<uint32_t> (BlockType::AmpData), index, block, sizeof (block));
+    return sendTyped (BlockType::AmpData, index, Data::kAmpDataBlockSize,
+                      [&] (uint8_t* block) { return Data::encodeAmpData (data, block); });
 }
 
 Result KorvantalProtocol::readFinishingFilter (uint32_t index, FinishingFilter& filter)
 {
-    std::lock_guard<std::mutex> operation (_operationMutex);
-    uint8_t block[Data::kFinishingFilterBlockSize];
-    size_t received = 0;
-    const Result result = readBlock (BlockType::FinishingFilter, index, block, sizeof (block), received);
-
-    if (! result.ok)
-        return result;
-
-    return Data::decodeFinishingFilter (block, filter);
+    return readTyped (BlockType::FinishingFilter, index, Data::kFinishingFilterBlockSize,
+                      [&] (const uint8_t* block, size_t) { return Data::decodeFinishingFilter (block, filter); });
 }
 
 Result KorvantalProtocol::sendFinishingFilter (uint32_t index, const FinishingFilter& filter)
 {
-    std::lock_guard<std::mutex> operation (_operationMutex);
-    uint8_t block[Data::kFinishingFilterBlockSize] = {};
-    const Result encoded = Data::encodeFinishingFilter (filter, block);
-
-    if (! encoded.ok)
-        return encoded;
-
-    return sendBlock (static_cast<uint32_t> (BlockType::FinishingFilter), index, block, sizeof (block));
+    return sendTyped (BlockType::FinishingFilter, index, Data::kFinishingFilterBlockSize,
+                      [&] (uint8_t* block) { return Data::encodeFinishingFilter (filter, block); });
 }
 
 Result KorvantalProtocol::readCabName (uint32_t index, std::string& name)
 {
-    std::lock_guard<std::mutex> operation (_operationMutex);
     const bool longForm = _protocolVariant == kLongCabinetNameVariant;
-    const size_t size = longForm ? Data::kLongCabinetNameBlockSize : Data::kCabinetNameBlockSize;
-    uint8_t block[Data::kLongCabinetNameBlockSize];
-    size_t received = 0;
-    const Result result = readBlock (BlockType::CabinetName, index, block, size, received);
-
-    if (! result.ok)
-        return result;
-
-    return Data::decodeName (block, name, longForm ? Data::kTextFieldLength : Data::kCabinetNameLength);
+    const size_t length = longForm ? Data::kTextFieldLength : Data::kCabinetNameLength;
+    return readTyped (BlockType::CabinetName, index, longForm ? Data::kLongCabinetNameBlockSize : Data::kCabinetNameBlockSize,
+                      [&] (const uint8_t* block, size_t) { return Data::decodeName (block, name, length); });
 }
 
 Result KorvantalProtocol::sendCabName (uint32_t index, const std::string& name)
 {
-    std::lock_guard<std::mutex> operation (_operationMutex);
     const bool longForm = _protocolVariant == kLongCabinetNameVariant;
-    uint8_t block[Data::kLongCabinetNameBlockSize] = {};
-    const Result encoded = longForm ? Data::encodeText (name, block) : Data::encodeNameSegment (name, block);
-
-    if (! encoded.ok)
-        return encoded;
-
-    const size_t size = longForm ? Data::kLongCabinetNameBlockSize : Data::kCabinetNameBlockSize;
-    return sendBlock (static_cast<uint32_t> (BlockType::CabinetName), index, block, size);
+    // The long block's last word stays zero: the text field covers only the 255 words before it.
+    return sendTyped (BlockType::CabinetName, index, longForm ? Data::kLongCabinetNameBlockSize : Data::kCabinetNameBlockSize,
+                      [&] (uint8_t* block) { return longForm ? Data::encodeText (name, block) : Data::encodeNameSegment (name, block); });
 }
 
 Result KorvantalProtocol::readCabData (uint32_t index, Impulse& impulse)
 {
-    std::lock_guard<std::mutex> operation (_operationMutex);
-    uint8_t block[Data::kCabinetIRBlockSize];
-    size_t received = 0;
-    const Result result = readBlock (BlockType::CabinetData, index, block, sizeof (block), received);
-
-    if (! result.ok)
-        return result;
-
-    return Data::decodeCabinetIR (block, impulse);
+    return readTyped (BlockType::CabinetData, index, Data::kCabinetIRBlockSize,
+                      [&] (const uint8_t* block, size_t) { return Data::decodeCabinetIR (block, impulse); });
 }
 
 Result KorvantalProtocol::sendCabData (uint32_t index, const Impulse& impulse)
 {
-    std::lock_guard<std::mutex> operation (_operationMutex);
-    uint8_t block[Data::kCabinetIRBlockSize] = {};
-    const Result encoded = Data::encodeCabinetIR (impulse, block);
-
-    if (! encoded.ok)
-        return encoded;
-
-    return sendBlock (static_cast<uint32_t> (BlockType::CabinetData), index, block, sizeof (block));
+    return sendTyped (BlockType::CabinetData, index, Data::kCabinetIRBlockSize,
+                      [&] (uint8_t* block) { return Data::encodeCabinetIR (impulse, block); });
 }
 
 } // namespace Korvantal

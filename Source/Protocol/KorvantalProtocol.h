@@ -138,8 +138,13 @@ private:
     Result transact (MessageBuffer& answer, const std::vector<uint8_t>& expectedCodes, const ProtocolCodes::Packet& request);
     // Fails the connection and passes the failure on.
     Result failAndDrop (Result failure);
-    // Zeroes the block, then reads it; the typed reads decode only after this succeeded.
-    Result readBlock (ProtocolCodes::BlockType type, uint32_t index, uint8_t* block, size_t size, size_t& received);
+    using Decoder = std::function<Result (const uint8_t* block, size_t received)>;
+    using Encoder = std::function<Result (uint8_t* block)>;
+
+    // A typed read under the operation lock: the block is decoded only after it was read whole.
+    Result readTyped (ProtocolCodes::BlockType type, uint32_t index, size_t size, const Decoder& decode);
+    // A typed write under the operation lock: nothing is sent unless the encoder succeeded.
+    Result sendTyped (ProtocolCodes::BlockType type, uint32_t index, size_t size, const Encoder& encode);
 
     mutable std::mutex _stateMutex;
     std::mutex _operationMutex;

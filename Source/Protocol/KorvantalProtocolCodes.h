@@ -48,7 +48,7 @@ struct Packet
 };
 static_assert (sizeof (Packet::bytes) == kMaxPacketSize, "a packet fills at most one report");
 
-// Device block types.
+// Device block types; their sizes are those of the records' codecs (KorvantalData.h).
 enum class BlockType : uint8_t
 {
     Globals         = 1,
@@ -59,10 +59,6 @@ enum class BlockType : uint8_t
     CabinetName     = 9,
     CabinetData     = 10,
 };
-
-// Block sizes are those of the records' codecs (KorvantalData.h); the largest a transfer
-// moves is the cabinet impulse block.
-constexpr size_t kLargestBlockSize = 8192;
 
 // Payload sizes of the fixed-size requests.
 constexpr uint8_t kBlockReadRequestPayload = 5;   // type, index (16 bits), two zero bytes
@@ -93,7 +89,7 @@ constexpr uint32_t kPingTimeoutMs = 3000;
 
 // Protocol variants that send the short (1024-byte) preset block: those whose value with
 // bit 1 set is 3, i.e. 1 and 3. Variant 2 uses the long cabinet name block.
-constexpr uint32_t kApplicationProtocolVariant = 3;
+constexpr uint32_t kApplicationProtocolVariant = 3; // what the application builds every protocol with
 constexpr uint32_t kLongCabinetNameVariant = 2;
 constexpr bool sendsShortPresets (uint32_t variant) { return (variant | 2u) == 3u; }
 

@@ -19,6 +19,9 @@ namespace
 {
 constexpr long kMaxUnits = 8;
 
+// Never destroyed: the host may still talk to the units while statics are torn down.
+std::vector<std::unique_ptr<SimUnit::SimulatedUnit>>* preloadedUnits = nullptr;
+
 long numberFromEnvironment (const char* name, long fallback, long low, long high)
 {
     const char* text = std::getenv (name);
@@ -52,8 +55,8 @@ __attribute__ ((constructor)) void plugPreloadedUnits()
     options.restartDelay = std::chrono::milliseconds (numberFromEnvironment ("TOVAREK_SIM_RESTART_DELAY_MS", 3000, 0, 600000));
     const long count = numberFromEnvironment ("TOVAREK_SIM_UNITS", 1, 0, kMaxUnits);
 
-    // Never destroyed: the host may still talk to the units while statics are torn down.
-    auto* units = new std::vector<std::unique_ptr<SimUnit::SimulatedUnit>>();
+    preloadedUnits = new std::vector<std::unique_ptr<SimUnit::SimulatedUnit>>();
+    auto* units = preloadedUnits;
 
     for (long i = 0; i < count; ++i)
     {
