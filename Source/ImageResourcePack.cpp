@@ -19,13 +19,14 @@ constexpr uint64_t kReadPieceSize = 1u << 20;
 // The read function addresses the file with 32-bit offsets.
 constexpr uint64_t kLastAddressableOffset = std::numeric_limits<unsigned int>::max();
 
-// The PNG decoder allocates the whole bitmap from the header's size before it reads a row, so a
-// damaged header could ask for terabytes. The largest artwork is a knob film strip of about
-// nine million pixels.
+// Decoders allocate the whole bitmap from the size in the file's header before they read a row,
+// so a damaged header could ask for terabytes. Only PNG data is decoded (the pack holds PNG
+// files), and only up to this many pixels; the largest artwork, a knob film strip, has about
+// nine million.
 constexpr uint64_t kMaxImagePixels = 1u << 25;
 
 constexpr uint8_t kPngSignature[8] = { 0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A };
-constexpr size_t kPngWidthOffset = 16;  // signature, IHDR chunk length and type
+constexpr size_t kPngWidthOffset = 16;  // after the signature and the IHDR chunk's length and type
 constexpr size_t kPngHeightOffset = 20;
 
 bool readBytes (const ImageResourcePack::ReadFunction& read, uint64_t offset, uint64_t size, Bytes& bytes)
@@ -55,19 +56,19 @@ uint32_t readBigEndianWord (const uint8_t* bytes)
     return ((uint32_t) bytes[0] << 24) | ((uint32_t) bytes[1] << 16) | ((uint32_t) bytes[2] << 8) | (uint32_t) bytes[3];
 }
 
-bool isOversizedPng (const Bytes& bytes)
+bool isPngOfSaneSize (const Bytes& bytes)
 {
     if (bytes.size() < kPngHeightOffset + 4 || std::memcmp (bytes.data(), kPngSignature, sizeof (kPngSignature)) != 0)
         return false;
 
     const uint64_t width = readBigEndianWord (bytes.data() + kPngWidthOffset);
     const uint64_t height = readBigEndianWord (bytes.data() + kPngHeightOffset);
-    return width * height > kMaxImagePixels;
+    return width * height <= kMaxImagePixels;
 }
 
 juce::Image decodeImage (const Bytes& bytes)
 {
-    if (bytes.empty() || isOversizedPng (bytes))
+    if (! isPngOfSaneSize (bytes))
         return {};
 
     juce::MemoryInputStream stream (bytes.data(), bytes.size(), false);

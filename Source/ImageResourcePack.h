@@ -40,7 +40,8 @@ public:
 
     // The id's image, read and decoded on first use. Null when the id is not registered or its
     // entry is missing or unreadable (the registration is then dropped for good); null too when
-    // the bytes do not decode, which is tried again on the next request.
+    // the bytes are not a PNG of a sane size or do not decode, which is tried again on the next
+    // request.
     juce::Image getImage (unsigned id);
 
     // Drops every registration and cached image; the directory and the read function stay.

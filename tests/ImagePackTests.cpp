@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -155,6 +156,21 @@ TEST (ImagePackDirectory, failsWhenANameLiesOutsideTheFile)
     EXPECT_FALSE (pack.open());
 }
 
+TEST (ImagePackDirectory, keepsTheEntriesReadBeforeANameThatFails)
+{
+    Bytes bytes = makePack ({ { "a.png", makePng (2, 2) }, { "b.png", makePng (3, 3) } });
+    const size_t directory = bytes.size() - 32;
+    putWord (bytes, directory + 16, 0xFFFFFFF0u); // second name's offset
+    FakeFile file (bytes);
+    ImageResourcePack pack (file.reader());
+
+    ASSERT_FALSE (pack.open());
+    pack.add (0, "a.png");
+    pack.add (1, "b.png");
+    EXPECT_EQ (pack.getImage (0).getWidth(), 2);
+    EXPECT_FALSE (pack.getImage (1).isValid());
+}
+
 TEST (ImagePackDirectory, failsOnAFailingReadFunction)
 {
     FakeFile file (makePack ({ { "a.png", makePng (2, 2) } }));
@@ -301,6 +317,21 @@ TEST (ImagePackLoading, refusesAPngWhoseHeaderAsksForAnImmenseBitmap)
     ImageResourcePack pack (file.reader());
     ASSERT_TRUE (pack.open());
     pack.add (0, "huge.png");
+
+    EXPECT_FALSE (pack.getImage (0).isValid());
+}
+
+TEST (ImagePackLoading, decodesPngDataOnly)
+{
+    juce::Image image (juce::Image::RGB, 4, 4, true, juce::SoftwareImageType());
+    juce::MemoryOutputStream stream;
+    ASSERT_TRUE (juce::JPEGImageFormat().writeImageToStream (image, stream));
+    const auto* data = static_cast<const uint8_t*> (stream.getData());
+
+    FakeFile file (makePack ({ { "photo.jpg", Bytes (data, data + stream.getDataSize()) } }));
+    ImageResourcePack pack (file.reader());
+    ASSERT_TRUE (pack.open());
+    pack.add (0, "photo.jpg");
 
     EXPECT_FALSE (pack.getImage (0).isValid());
 }
@@ -473,4 +504,17 @@ TEST (GeneratedImagePack, drawsTheOnBlockButtonLightEnoughToTint)
     EXPECT_EQ (centre.getAlpha(), 255);
     EXPECT_GT (centre.getBrightness(), 0.75f);
     EXPECT_NEAR (centre.getSaturation(), 0.0f, 0.05f);
+}
+
+TEST (GeneratedImagePack, isDrawnTheSameOnEveryRun)
+{
+    const std::string directory = TestSupport::makeTempDirectory ("ImagePackRerun");
+    const std::string pack = directory + "/resources.bin";
+
+    ASSERT_EQ (TestSupport::runCommand ("'" + std::string (TOVAREK_ARTWORK_GENERATOR) + "' '" + directory + "/images' '" + pack + "'"), 0);
+    const Bytes again = TestSupport::readFileBytes (pack);
+    ASSERT_FALSE (again.empty());
+    EXPECT_TRUE (again == TestSupport::readFileBytes (TOVAREK_IMAGE_PACK_FILE));
+
+    std::filesystem::remove_all (directory);
 }

@@ -137,7 +137,6 @@ void paintBody (Graphics& g)
     g.drawRoundedRectangle (topBar, 9.0f, 1.0f);
     drawEngravedText (g, "TOVAREK", { 72.0f, 12.0f, 120.0f, 28.0f }, 20.0f, kCaption, juce::Justification::centredLeft);
     drawEngravedText (g, "MK2", { 184.0f, 12.0f, 60.0f, 28.0f }, 20.0f, kRed, juce::Justification::centredLeft);
-    drawEngravedText (g, "EDITOR", { 362.0f, 12.0f, 110.0f, 28.0f }, 14.0f, kDim, juce::Justification::centredLeft);
 
     // Amp section: recessed plate behind the knob grid.
     const Rectangle<float> ampPlate (12.0f, 60.0f, 600.0f, 372.0f);
@@ -168,8 +167,9 @@ void paintBody (Graphics& g)
         g.fillRoundedRectangle (slot, 8.0f);
         g.setColour (kPanelEdge);
         g.drawRoundedRectangle (slot, 8.0f, 1.0f);
-        drawEngravedText (g, switchCaptions[i], { x - 30.0f, (float) (kSwitchTop + kSwitchHeight) + 8.0f, kSwitchWidth + 60.0f, 18.0f },
-                          13.0f, kCaption);
+        // The caption sits left of the switch, in the one band that the knob scales leave free.
+        drawEngravedText (g, switchCaptions[i], { x - 72.0f, 236.0f, 64.0f, 18.0f }, 12.0f, kCaption,
+                          juce::Justification::centredRight);
 
         for (int position = 0; position < 3; ++position)
         {
@@ -251,7 +251,7 @@ void paintDialFrame (Graphics& g, const DialStyle& style, float angle)
     if (style.readoutWell)
     {
         g.setColour (kInset.withAlpha (0.85f));
-        g.fillRoundedRectangle ({ 15.0f, 111.0f, 116.0f, 32.0f }, 6.0f);
+        g.fillRoundedRectangle ({ 15.0f, 111.0f, 108.0f, 32.0f }, 6.0f);
     }
 
     // Value arc: a dim track over the whole sweep, lit red up to the pointer.
