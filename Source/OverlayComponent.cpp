@@ -1,5 +1,7 @@
 #include "OverlayComponent.h"
 
+#include <algorithm>
+
 namespace
 {
 const juce::Colour kCoverColour (0xBB333333);

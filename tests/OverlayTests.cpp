@@ -74,6 +74,9 @@ TEST (OverlayComponent, startsHiddenWithItsSpinnerShownAndNoBar)
     EXPECT_EQ (overlay.getProgressBar().getParentComponent(), &overlay);
     EXPECT_DOUBLE_EQ (overlay.getProgress(), -1.0);
     EXPECT_TRUE (overlay.getWantsKeyboardFocus());
+    bool catchesClicks = false, childrenCatchClicks = false;
+    overlay.getInterceptsMouseClicks (catchesClicks, childrenCatchClicks);
+    EXPECT_TRUE (catchesClicks); // nothing beneath it can be clicked
     EXPECT_FLOAT_EQ (overlay._titleFontHeight, 24.0f);
     EXPECT_FLOAT_EQ (overlay._messageFontHeight, 12.0f);
     EXPECT_EQ (overlay.getProgressBar().findColour (juce::ProgressBar::backgroundColourId), juce::Colour (0xFF222222));
@@ -221,6 +224,8 @@ TEST (OverlayComponent, wrapsALongMessageOntoAtMostTwoLines)
 
 TEST (OverlayComponent, takesTheKeyboardFocusFromAFieldBeneathAtTheNextPaint)
 {
+    ScopedDisplayFocus focus;
+    ASSERT_TRUE (focus.isHeld());
     ShownOverlay shown;
     shown.editor.grabKeyboardFocus();
     if (! shown.editor.hasKeyboardFocus (false))

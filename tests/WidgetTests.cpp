@@ -626,9 +626,42 @@ TEST (DragBar, movesItsTopLevelComponentWithTheMouse)
 
 // ---------------------------------------------------------------------------------------------
 
+namespace
+{
+// A label on a shown window, where its text editor can take the keyboard focus.
+struct ShownLabel
+{
+    ShownLabel()
+    {
+        EXPECT_TRUE (focus.isHeld());
+        window.setBounds (0, 0, 200, 100);
+        label.setBounds (10, 10, 100, 30);
+        window.addAndMakeVisible (label);
+        window.addToDesktop (0);
+        window.setVisible (true);
+    }
+
+    ~ShownLabel() { window.removeFromDesktop(); }
+
+    ScopedDisplayFocus focus;
+    juce::Component window;
+    SimpleEditLabel label;
+};
+
+// Types the text into the label's editor and commits it, as pressing Return does.
+void typeAndCommit (SimpleEditLabel& label, const juce::String& text)
+{
+    label.showEditor();
+    ASSERT_NE (label.getCurrentTextEditor(), nullptr);
+    label.getCurrentTextEditor()->setText (text, false);
+    label.hideEditor (false);
+}
+} // namespace
+
 TEST (SimpleEditLabel, editsOnDoubleClickOnlyWithATransparentCentredEditor)
 {
-    SimpleEditLabel label;
+    ShownLabel shown;
+    auto& label = shown.label;
     EXPECT_TRUE (label.getText().isEmpty());
     EXPECT_TRUE (label.getName().isEmpty());
     EXPECT_FALSE (label.isEditableOnSingleClick());
@@ -637,7 +670,6 @@ TEST (SimpleEditLabel, editsOnDoubleClickOnlyWithATransparentCentredEditor)
     EXPECT_EQ (label.getJustificationType(), juce::Justification (juce::Justification::centred));
     EXPECT_EQ (label.findColour (juce::TextEditor::backgroundColourId).getARGB(), 0u);
 
-    label.setSize (100, 30);
     juce::Component& asComponent = label; // the label's own mouse handlers are protected
     asComponent.mouseUp (pressAt (label, 5, 5));
     EXPECT_EQ (label.getCurrentTextEditor(), nullptr);
@@ -700,22 +732,11 @@ TEST (SimpleEditLabel, startsADragWithoutAGetterFromTheLastStartValue)
     EXPECT_DOUBLE_EQ (withoutSetter._dragStartValue, 1.0);
 }
 
-namespace
-{
-// Types the text into the label's editor and commits it, as pressing Return does.
-void typeAndCommit (SimpleEditLabel& label, const juce::String& text)
-{
-    label.showEditor();
-    ASSERT_NE (label.getCurrentTextEditor(), nullptr);
-    label.getCurrentTextEditor()->setText (text, false);
-    label.hideEditor (false);
-}
-} // namespace
 
 TEST (SimpleEditLabel, goesBackToTheLastAcceptedTextWhenTheValidatorRefuses)
 {
-    SimpleEditLabel label;
-    label.setSize (100, 30);
+    ShownLabel shown;
+    auto& label = shown.label;
     std::vector<juce::String> asked;
     label._validator = [&] (const juce::String& text) {
         asked.push_back (text);
@@ -739,8 +760,8 @@ TEST (SimpleEditLabel, goesBackToTheLastAcceptedTextWhenTheValidatorRefuses)
 
 TEST (SimpleEditLabel, acceptsEveryEditWithoutAValidator)
 {
-    SimpleEditLabel label;
-    label.setSize (100, 30);
+    ShownLabel shown;
+    auto& label = shown.label;
     typeAndCommit (label, "abc");
     EXPECT_EQ (label.getText(), "abc");
     EXPECT_EQ (label._lastAcceptedText, "abc");

@@ -54,3 +54,20 @@ void GuiTestEnvironment::TearDown()
     _gui.reset();
     _atoms.reset();
 }
+
+namespace
+{
+constexpr int kFocusWaitMilliseconds = 60000;
+} // namespace
+
+ScopedDisplayFocus::ScopedDisplayFocus()
+    : _lock ("tovarek-test-focus" + juce::SystemStats::getEnvironmentVariable ("DISPLAY", {}).retainCharacters ("0123456789"))
+{
+    _held = _lock.enter (kFocusWaitMilliseconds);
+}
+
+ScopedDisplayFocus::~ScopedDisplayFocus()
+{
+    if (_held)
+        _lock.exit();
+}

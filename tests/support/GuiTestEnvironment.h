@@ -22,3 +22,19 @@ private:
     std::unique_ptr<AtomKeeper> _atoms;
     std::unique_ptr<juce::ScopedJuceInitialiser_GUI> _gui;
 };
+
+// Holds the X display's one keyboard focus for the test that creates it: a test in another process
+// that also takes the focus waits, so that neither loses the focus to the other mid-test. Waits at
+// most a minute; isHeld() says whether it got the focus in that time.
+class ScopedDisplayFocus
+{
+public:
+    ScopedDisplayFocus();
+    ~ScopedDisplayFocus();
+
+    bool isHeld() const { return _held; }
+
+private:
+    juce::InterProcessLock _lock;
+    bool _held = false;
+};
