@@ -153,8 +153,14 @@ private:
     SimpleImageButton* addFXBlockButton (BlockID block, const char* label, float hue, float saturation);
     void addFootswitchAssignButton (int row, int column, const char* label, TovarekMk2ParamID id);
     void addLegendItem (int iconX, int iconY, int imageId, int textX, int textY, const char* text);
+    // Places the component and adds it to `_ownedComponents`; a visible child of the parent, if any.
     template <typename ComponentType>
-    ComponentType* own (ComponentType* component, juce::Component* parent, Bounds bounds);
+    ComponentType* own (ComponentType* component, juce::Component* parent, Bounds bounds)
+    {
+        ownComponent (component, parent, bounds);
+        return component;
+    }
+    void ownComponent (juce::Component* component, juce::Component* parent, Bounds bounds);
 
     // Bindings: insert, then call once with the service's current value.
     void addBinding (BindingMap& bindings, TovarekMk2ParamID id, Binding binding);
@@ -184,8 +190,14 @@ private:
     void addFXSwitchItem (TovarekMk2ParamID id, bool inlineSwitch, const char* label, int x, int y,
                           const char* option0Label, double option0Value, const char* option1Label,
                           double option1Value);
+    // Places the control and adds it to `_fxPanelComponents`, a visible child of the panel content.
     template <typename ComponentType>
-    ComponentType* ownPanelControl (ComponentType* component, Bounds bounds);
+    ComponentType* ownPanelControl (ComponentType* component, Bounds bounds)
+    {
+        ownPanelComponent (component, bounds);
+        return component;
+    }
+    void ownPanelComponent (juce::Component* component, Bounds bounds);
 
     // Pages: shows the page of `_pageMode` with its tab header; then the tab buttons' flags.
     void applyPageMode();

@@ -1,7 +1,7 @@
 #include "EmbeddedData.h"
 #include "IOUtils.h"
 #include "KorvantalDataFile.h"
-#include "LoaderImageCheck.h"
+#include "LoaderImage.h"
 #include "LoaderImageGenerator.h"
 #include "TestSupport.h"
 
@@ -40,7 +40,7 @@ std::vector<uint8_t> carriedImage()
 
 bool isValid (const std::vector<uint8_t>& image, std::string* problem = nullptr)
 {
-    return TestSupport::validateLoaderImage (image.data(), image.size(), nullptr, problem);
+    return SimUnit::validateLoaderImage (image.data(), image.size(), nullptr, problem);
 }
 
 } // namespace
@@ -63,9 +63,9 @@ TEST (FirmwareImage, isStoredBitReversedLikeALoaderFile)
 TEST (FirmwareImage, onceBitReversedCarriesDsp420WithAValidPayload)
 {
     const std::vector<uint8_t> image = carriedImage();
-    TestSupport::LoaderImageInfo info;
+    SimUnit::LoaderImageInfo info;
     std::string problem;
-    ASSERT_TRUE (TestSupport::validateLoaderImage (image.data(), image.size(), &info, &problem)) << problem;
+    ASSERT_TRUE (SimUnit::validateLoaderImage (image.data(), image.size(), &info, &problem)) << problem;
 
     EXPECT_EQ (std::string (image.begin(), image.begin() + 4), "TVKL");
     EXPECT_EQ (info.dspMajor, 4);
@@ -100,9 +100,9 @@ TEST (FirmwareImage, bothCrcImplementationsGiveTheStandardCheckValue)
 {
     const char* check = "123456789";
     const auto* bytes = reinterpret_cast<const uint8_t*> (check);
-    EXPECT_EQ (TestSupport::loaderImageCrc32 (bytes, 9), 0xCBF43926u);
+    EXPECT_EQ (SimUnit::crc32 (bytes, 9), 0xCBF43926u);
     EXPECT_EQ (TovarekTools::crc32 (bytes, 9), 0xCBF43926u);
-    EXPECT_EQ (TestSupport::loaderImageCrc32 (bytes, 0), 0u);
+    EXPECT_EQ (SimUnit::crc32 (bytes, 0), 0u);
 }
 
 TEST (FirmwareImage, aCorruptedPayloadFailsTheCheck)
@@ -147,7 +147,7 @@ TEST (FirmwareImage, aTruncatedOrUnreversedImageFailsTheCheck)
 
     image.resize (31);
     EXPECT_FALSE (isValid (image));
-    EXPECT_FALSE (TestSupport::validateLoaderImage (nullptr, 0));
+    EXPECT_FALSE (SimUnit::validateLoaderImage (nullptr, 0));
 
     // The file form itself is not what the unit accepts.
     EXPECT_FALSE (isValid (carriedFileBytes()));

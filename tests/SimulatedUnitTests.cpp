@@ -1,5 +1,8 @@
 // The simulated unit itself, driven through the real device stack: what it accepts and refuses,
 // how it answers program changes and its own controls, and how it takes a firmware image.
+#include "EmbeddedData.h"
+#include "IOUtils.h"
+#include "KorvantalDataFile.h"
 #include "KorvantalProtocol.h"
 #include "LoaderImage.h"
 #include "TestSupport.h"
@@ -185,6 +188,44 @@ TEST_F (SimulatedUnitTest, takesAGoodFirmwareImageRestartsAndReportsItsVersion)
     ASSERT_TRUE (connection->protocol().getFirmwareVersionInfo (info).ok);
     EXPECT_EQ (info.dspVersion, (std::array<uint8_t, 4> { 4, 3, 1, 0 }));
     EXPECT_EQ (unit.restartCount(), 1);
+}
+
+// The image the program carries, read the way the editor reads a ".ldr" file.
+Bytes carriedFirmwareImage()
+{
+    const auto file = TovarekMk2::EmbeddedData::getDspFirmwareImage();
+    juce::MemoryInputStream source (file.data, file.size, false);
+    InStreamWrapper stream (&source);
+    Bytes image;
+    EXPECT_TRUE (readBitReversedStream (stream, image).ok);
+    return image;
+}
+
+TEST_F (SimulatedUnitTest, takesTheCarriedFirmwareImageAndComesBackWithDsp420)
+{
+    unit.setRestartDelay (milliseconds (50));
+    unit.setVersions ({ 4, 1, 0 }, { 4, 1, 9 });
+    const Bytes image = carriedFirmwareImage();
+    ASSERT_EQ (image.size(), 128032u);
+
+    ASSERT_TRUE (protocol.updateFirmware (image, {}).ok);
+    ASSERT_TRUE (connection->handler().waitForState (2, kWait));
+    connection->disconnect();
+    ASSERT_TRUE (unit.waitForPlugged (true, kWait));
+    ASSERT_TRUE (connection->connect());
+
+    KorvantalData::FirmwareVersionInfo info;
+    ASSERT_TRUE (connection->protocol().getFirmwareVersionInfo (info).ok);
+    EXPECT_EQ (info.dspVersion, (std::array<uint8_t, 4> { 4, 2, 0, 0 }));
+}
+
+TEST_F (SimulatedUnitTest, refusesACorruptedCopyOfTheCarriedImage)
+{
+    Bytes image = carriedFirmwareImage();
+    image[64000] ^= 0x80;
+    EXPECT_EQ (protocol.updateFirmware (image, {}).message, "Got NACK during write transfer");
+    EXPECT_EQ (unit.restartCount(), 0);
+    EXPECT_TRUE (unit.isPlugged());
 }
 
 TEST_F (SimulatedUnitTest, refusesAnImageWithAWrongCrcAtItsLastChunk)

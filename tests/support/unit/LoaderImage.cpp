@@ -19,6 +19,15 @@ void writeLE32 (uint8_t* at, uint32_t value)
         at[i] = static_cast<uint8_t> (value >> (8 * i));
 }
 
+bool fail (std::string* problem, const char* text)
+{
+    if (problem != nullptr)
+        *problem = text;
+    return false;
+}
+
+constexpr size_t kLoaderReservedOffset = 16;
+
 bool hasMagic (const std::vector<uint8_t>& image)
 {
     return image.size() >= kLoaderHeaderSize && std::equal (kLoaderMagic.begin(), kLoaderMagic.end(), image.begin());
@@ -68,19 +77,37 @@ bool declaredLoaderSize (const std::vector<uint8_t>& imageStart, size_t& totalSi
     return true;
 }
 
+bool validateLoaderImage (const uint8_t* data, size_t size, LoaderImageInfo* info, std::string* problem)
+{
+    if (data == nullptr || size < kLoaderHeaderSize)
+        return fail (problem, "image shorter than its header");
+    if (! std::equal (kLoaderMagic.begin(), kLoaderMagic.end(), data))
+        return fail (problem, "bad magic");
+    if (data[kLoaderVersionOffset + 3] != 0)
+        return fail (problem, "nonzero fourth version byte");
+    if (std::any_of (data + kLoaderReservedOffset, data + kLoaderHeaderSize, [] (uint8_t b) { return b != 0; }))
+        return fail (problem, "nonzero reserved header byte");
+
+    const uint32_t length = readLE32 (data + kLoaderLengthOffset);
+    if (length != size - kLoaderHeaderSize)
+        return fail (problem, "payload length does not match the image size");
+    const uint32_t crc = readLE32 (data + kLoaderCrcOffset);
+    if (crc != crc32 (data + kLoaderHeaderSize, length))
+        return fail (problem, "payload CRC mismatch");
+
+    if (info != nullptr)
+        *info = { data[kLoaderVersionOffset], data[kLoaderVersionOffset + 1], data[kLoaderVersionOffset + 2], length, crc };
+    return true;
+}
+
 bool checkLoaderImage (const std::vector<uint8_t>& image, std::array<uint8_t, 3>& dspVersion)
 {
-    size_t total = 0;
+    LoaderImageInfo info;
 
-    if (! declaredLoaderSize (image, total) || total != image.size())
+    if (! validateLoaderImage (image.data(), image.size(), &info))
         return false;
 
-    const size_t payloadSize = image.size() - kLoaderHeaderSize;
-
-    if (crc32 (image.data() + kLoaderHeaderSize, payloadSize) != readLE32 (image.data() + kLoaderCrcOffset))
-        return false;
-
-    std::copy_n (image.begin() + kLoaderVersionOffset, 3, dspVersion.begin());
+    dspVersion = { info.dspMajor, info.dspMinor, info.dspPatch };
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // The DSP firmware image as the unit receives it: a 32-byte header ("TVKL", DSP major, minor,
@@ -23,7 +24,20 @@ uint32_t crc32 (const uint8_t* data, size_t size);
 // An image with the given version and a payload of pseudo-random bytes from the seed.
 std::vector<uint8_t> makeLoaderImage (std::array<uint8_t, 3> dspVersion, size_t payloadSize, uint32_t seed = 1);
 
-// True when magic, length and CRC hold; then `dspVersion` is the version it installs.
+struct LoaderImageInfo
+{
+    uint8_t dspMajor = 0, dspMinor = 0, dspPatch = 0;
+    uint32_t payloadLength = 0;
+    uint32_t payloadCrc = 0;
+};
+
+// The whole header check: magic, zero fourth version byte, zero reserved bytes, declared length
+// equal to the payload, CRC of the payload. On success `info` (when given) holds the header;
+// otherwise `problem` (when given) says what is wrong.
+bool validateLoaderImage (const uint8_t* data, size_t size, LoaderImageInfo* info = nullptr,
+                          std::string* problem = nullptr);
+
+// True when the image passes validateLoaderImage; then `dspVersion` is the version it installs.
 bool checkLoaderImage (const std::vector<uint8_t>& image, std::array<uint8_t, 3>& dspVersion);
 
 // The payload length the header declares, once at least the header is there and its magic holds.

@@ -1,0 +1,846 @@
+#include "MainComponent.h"
+
+#include "FXPanelLayouts.h"
+#include "GuiTestEnvironment.h"
+#include "OverlayComponent.h"
+#include "StockAmpTable.h"
+#include "UnitConnection.h"
+#include "Widgets.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace std::chrono_literals;
+using Service = TovarekMk2::TovarekMk2EditorService;
+using ParamMap = TovarekMk2::TovarekMk2ParamMap;
+
+// The tests' view of the main component's controls.
+class MainComponentInspector
+{
+public:
+    explicit MainComponentInspector (MainComponent& main) : _main (main) {}
+
+    template <typename Type>
+    std::vector<Type*> owned() const
+    {
+        std::vector<Type*> found;
+        for (auto* component : _main._ownedComponents)
+            if (auto* typed = dynamic_cast<Type*> (component))
+                found.push_back (typed);
+        return found;
+    }
+
+    template <typename Type>
+    std::vector<Type*> panelControls() const
+    {
+        std::vector<Type*> found;
+        for (auto* component : _main._fxPanelComponents)
+            if (auto* typed = dynamic_cast<Type*> (component))
+                found.push_back (typed);
+        return found;
+    }
+
+    std::vector<FilmStripKnob*> mainKnobs() const { return owned<FilmStripKnob>(); }
+    SimpleImageButton& blockButton (ParamMap::BlockID block) const { return *_main._blockButtons.at (block); }
+    OverlayComponent& overlay() const { return *_main._overlay; }
+    SimpleLabel& aboutText() const { return *_main._aboutText; }
+    SimpleTextButton& globalTab() const { return *_main._globalTab; }
+    SimpleTextButton& footswitchesTab() const { return *_main._footswitchesTab; }
+    SimpleTextButton& aboutTab() const { return *_main._aboutTab; }
+    SimpleImageButton& listButton() const { return *_main._listButton; }
+    SimpleImageButton& saveButton() const { return *_main._saveButton; }
+    SimpleImageButton& closeButton() const { return *_main._closeButton; }
+    MultiToggleSwitch& ampSwitch() const { return *_main._ampSwitch; }
+    MultiToggleSwitch& cabinetSwitch() const { return *_main._cabinetSwitch; }
+    MultiToggleSwitch& presetSwitch() const { return *_main._presetSwitch; }
+    juce::Viewport& viewport() const { return *_main._viewport; }
+    juce::Component& panelContent() const { return *_main._fxPanelContent; }
+    juce::Component& footswitchPage() const { return *_main._footswitchPage; }
+    DragBar& dragBar() const { return *_main._dragBar; }
+    SimpleImageButton* ampNameLabel() const { return _main._ampNameLabel; }
+    int fxPanelBlock() const { return _main._fxPanelBlock; }
+    int pageMode() const { return _main._pageMode; }
+    size_t panelBindingCount() const { return _main._fxPanelBindings.size(); }
+    size_t bindingCount (TovarekMk2ParamID id) const { return _main._parameterBindings.count (id); }
+
+    void showFXPanel (int block) { _main.showFXPanel (block); }
+    void addBinding (TovarekMk2ParamID id, MainComponent::Binding binding)
+    {
+        _main._parameterBindings.emplace (id, std::move (binding));
+    }
+
+    std::vector<MultiImageButton*> assignmentButtons() const { return owned<MultiImageButton>(); }
+
+private:
+    MainComponent& _main;
+};
+
+namespace
+{
+const auto* const guiEnvironment = testing::AddGlobalTestEnvironment (new GuiTestEnvironment);
+
+constexpr auto kWait = 5000ms;
+
+// Runs the message loop until the condition holds or the time is up.
+bool pumpUntil (const std::function<bool()>& condition, std::chrono::milliseconds timeout = kWait)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (! condition())
+    {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (5);
+    }
+    return true;
+}
+
+// Lets every message posted so far run.
+void pump()
+{
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (20);
+}
+
+Korvantal::KorvantalData::FirmwareVersionInfo applicationMinimum()
+{
+    Korvantal::KorvantalData::FirmwareVersionInfo minimum;
+    minimum.dspVersion = { 4, 2, 0, 0 };
+    return minimum;
+}
+
+Service::Timing fastTiming()
+{
+    Service::Timing timing;
+    timing.settleDelay = 1ms;
+    timing.reconnectPoll = 2ms;
+    timing.readyWait = 1ms;
+    return timing;
+}
+
+juce::Rectangle<int> rect (int x, int y, int w, int h)
+{
+    return { x, y, w, h };
+}
+
+// The unit's set-parameter packet: C7 08, the id as 32 bits and the value as a 32-bit float,
+// both little-endian.
+std::vector<uint8_t> setParameterPacket (uint32_t id, float value)
+{
+    uint32_t bits = 0;
+    std::memcpy (&bits, &value, sizeof (bits));
+    std::vector<uint8_t> packet { 0xC7, 0x08 };
+    for (const uint32_t word : { id, bits })
+        for (int shift = 0; shift < 32; shift += 8)
+            packet.push_back (static_cast<uint8_t> (word >> shift));
+    return packet;
+}
+
+std::vector<std::vector<uint8_t>> setParameterPackets (const SimUnit::SimulatedUnit& unit)
+{
+    std::vector<std::vector<uint8_t>> found;
+    for (const auto& packet : unit.hostPackets())
+        if (packet.size() >= 10 && packet[0] == 0xC7)
+            found.emplace_back (packet.begin(), packet.begin() + 10);
+    return found;
+}
+
+// The open alert windows, oldest first.
+std::vector<juce::AlertWindow*> openAlerts()
+{
+    std::vector<juce::AlertWindow*> alerts;
+    auto* modal = juce::ModalComponentManager::getInstance();
+    for (int i = modal->getNumModalComponents(); --i >= 0;)
+        if (auto* alert = dynamic_cast<juce::AlertWindow*> (modal->getModalComponent (i)))
+            alerts.push_back (alert);
+    return alerts;
+}
+
+void closeAlerts()
+{
+    for (auto* alert : openAlerts())
+        alert->exitModalState (0);
+    pumpUntil ([] { return openAlerts().empty(); });
+}
+
+// The editor without a unit: a service that was never connected.
+struct DisconnectedEditor
+{
+    DisconnectedEditor() : service (nullptr), main (std::make_unique<MainComponent> (nullptr, &service)), view (*main)
+    {
+    }
+
+    ~DisconnectedEditor()
+    {
+        main.reset();
+        closeAlerts();
+    }
+
+    Service service;
+    std::unique_ptr<MainComponent> main;
+    MainComponentInspector view;
+};
+
+// The editor over a simulated unit, connected the way the application does it.
+struct ConnectedEditor
+{
+    explicit ConnectedEditor (SimUnit::UnitOptions options = {})
+        : connection (std::move (options)), minimum (applicationMinimum()), service (&minimum, fastTiming()),
+          main (std::make_unique<MainComponent> (nullptr, &service)), view (*main)
+    {
+    }
+
+    ~ConnectedEditor()
+    {
+        main.reset();
+        closeAlerts();
+        service.setProtocol (nullptr);
+    }
+
+    // Attaches the protocol and waits until the full refresh has ended and the main component
+    // has shown it: the status request after the refresh is the last thing it sends.
+    bool attach()
+    {
+        if (! connection.isConnected())
+            return false;
+        service.setProtocol (&connection.protocol());
+        const auto statusRequested = [this] {
+            for (const auto& packet : connection.unit().hostPackets())
+                if (! packet.empty() && packet[0] == 0xCE)
+                    return true;
+            return false;
+        };
+        return pumpUntil ([&] { return statusRequested() && service.getState() == Service::Idle; })
+               && connection.unit().waitUntilIdle (kWait) && pumpUntil ([this] { return ! view.overlay().isVisible(); });
+    }
+
+    SimUnit::SimulatedUnit& unit() { return connection.unit(); }
+
+    SimUnit::UnitConnection connection;
+    Korvantal::KorvantalData::FirmwareVersionInfo minimum;
+    Service service;
+    std::unique_ptr<MainComponent> main;
+    MainComponentInspector view;
+};
+} // namespace
+
+//==============================================================================
+// Layout
+
+TEST (MainComponentLayout, isTheFixedDesignSpaceWithTheTopBarAtItsPlaces)
+{
+    DisconnectedEditor editor;
+    EXPECT_EQ (MainComponent::kDesignWidth, 624);
+    EXPECT_EQ (MainComponent::kDesignHeight, 890);
+    EXPECT_EQ (editor.main->getBounds(), rect (0, 0, 624, 890));
+
+    auto& view = editor.view;
+    EXPECT_EQ (view.listButton().getBounds(), rect (9, 16, 52, 20));
+    EXPECT_EQ (view.saveButton().getBounds(), rect (272, 12, 80, 28));
+    EXPECT_EQ (view.closeButton().getBounds(), rect (581, 7, 36, 36));
+    EXPECT_EQ (view.dragBar().getBounds(), rect (0, 0, 624, 70));
+    EXPECT_EQ (view.overlay().getBounds(), rect (0, 0, 624, 890));
+    EXPECT_EQ (view.viewport().getBounds(), rect (36, 548, 562, 270));
+    EXPECT_EQ (view.footswitchPage().getBounds(), rect (36, 548, 551, 270));
+    EXPECT_EQ (view.aboutText().getBounds(), rect (36, 548, 551, 270));
+    EXPECT_EQ (view.globalTab().getBounds(), rect (30, 822, 192, 48));
+    EXPECT_EQ (view.footswitchesTab().getBounds(), rect (223, 822, 188, 48));
+    EXPECT_EQ (view.aboutTab().getBounds(), rect (412, 822, 186, 48));
+    EXPECT_EQ (view.overlay()._titleFontHeight, 26.0f);
+    EXPECT_EQ (view.overlay()._messageFontHeight, 20.0f);
+}
+
+TEST (MainComponentLayout, placesTheEightKnobsAndTheThreeSwitchesOnTheirGrid)
+{
+    DisconnectedEditor editor;
+    auto& view = editor.view;
+
+    const auto knobs = view.mainKnobs();
+    ASSERT_EQ (knobs.size(), 8u);
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ (knobs[(size_t) i]->getBounds(), rect ((i % 4) * 149 + 21, (i / 4) * 185 + 80, 136, 136)) << i;
+
+    EXPECT_EQ (view.ampSwitch().getBounds(), rect (142, 193, 40, 104));
+    EXPECT_EQ (view.cabinetSwitch().getBounds(), rect (292, 193, 40, 104));
+    EXPECT_EQ (view.presetSwitch().getBounds(), rect (442, 193, 40, 104));
+    EXPECT_TRUE (view.ampSwitch()._alwaysNotify);
+    EXPECT_TRUE (view.cabinetSwitch()._alwaysNotify);
+    EXPECT_FALSE (view.presetSwitch()._alwaysNotify);
+    EXPECT_EQ (view.presetSwitch()._positions.size(), 3u);
+}
+
+TEST (MainComponentLayout, stacksTheTopBarAndTabsAboveTheOverlayAndTheRestBelowIt)
+{
+    DisconnectedEditor editor;
+    auto& view = editor.view;
+    auto& main = *editor.main;
+    const auto index = [&] (juce::Component& c) { return main.getIndexOfChildComponent (&c); };
+
+    // Front to back: about text, List, the tabs, Save, the window buttons, the drag bar, the overlay.
+    EXPECT_EQ (index (view.aboutText()), main.getNumChildComponents() - 1);
+    EXPECT_GT (index (view.aboutText()), index (view.listButton()));
+    EXPECT_GT (index (view.listButton()), index (view.globalTab()));
+    EXPECT_GT (index (view.globalTab()), index (view.footswitchesTab()));
+    EXPECT_GT (index (view.aboutTab()), index (view.saveButton()));
+    EXPECT_GT (index (view.saveButton()), index (view.closeButton()));
+    EXPECT_GT (index (view.closeButton()), index (view.dragBar()));
+    EXPECT_GT (index (view.dragBar()), index (view.overlay()));
+    EXPECT_GT (index (view.overlay()), index (view.viewport()));
+    EXPECT_GT (index (view.overlay()), index (*view.mainKnobs()[0]));
+    EXPECT_GT (index (view.overlay()), index (view.blockButton (ParamMap::AMP)));
+}
+
+TEST (MainComponentLayout, startsOnTheAmpPanelWithNoTabLitAndTheOtherPagesHidden)
+{
+    DisconnectedEditor editor;
+    auto& view = editor.view;
+    EXPECT_EQ (view.fxPanelBlock(), (int) ParamMap::AMP);
+    EXPECT_EQ (view.pageMode(), 0);
+    EXPECT_TRUE (view.viewport().isVisible());
+    EXPECT_FALSE (view.footswitchPage().isVisible());
+    EXPECT_FALSE (view.aboutText().isVisible());
+    EXPECT_FALSE (view.globalTab()._selected);
+    EXPECT_FALSE (view.footswitchesTab()._selected);
+    EXPECT_FALSE (view.aboutTab()._selected);
+    EXPECT_NE (view.ampNameLabel(), nullptr);
+}
+
+TEST (MainComponentLayout, parsesEveryStockAmpWhileItLivesAndFreesThemAfter)
+{
+    {
+        DisconnectedEditor editor;
+        for (const auto& row : TovarekMk2::StockAmpTable)
+            EXPECT_NE (row.amp, nullptr) << row.displayName;
+    }
+    for (const auto& row : TovarekMk2::StockAmpTable)
+        EXPECT_EQ (row.amp, nullptr) << row.displayName;
+}
+
+TEST (MainComponentLayout, laysTheFootswitchGridOutOnItsPage)
+{
+    DisconnectedEditor editor;
+    const auto buttons = editor.view.assignmentButtons();
+    ASSERT_EQ (buttons.size(), 16u);
+    // Row 0 column 0, and row 1 column 7, in the page's own coordinates.
+    EXPECT_EQ (buttons[0]->getBounds(), rect (14, 116, 32, 32));
+    EXPECT_EQ (buttons[15]->getBounds(), rect (7 * 70 + 14, 40 + 116, 32, 32));
+    EXPECT_EQ (buttons[0]->getParentComponent(), &editor.view.footswitchPage());
+    EXPECT_EQ (buttons[0]->_text, "A");
+    EXPECT_EQ (buttons[15]->_text, "B");
+    // Each assignment id carries the button's binding and the block strip's.
+    EXPECT_EQ (editor.view.bindingCount (kParamFootswitchAEcho), 2u);
+    EXPECT_EQ (editor.view.bindingCount (kParamAmpOn), 1u);
+}
+
+//==============================================================================
+// Block strip
+
+TEST (MainComponentBlockStrip, standsAtTheStartPlaceUntilTheFirstPassThenEnlargesTheAmp)
+{
+    DisconnectedEditor editor;
+    auto& view = editor.view;
+    EXPECT_EQ (view.blockButton (ParamMap::GTE).getBounds(), rect (36, 485, 60, 60));
+
+    pump();
+
+    // Slots left to right: GTE, CMP, BST, AMP, EQ, ECO, REV, CAB.
+    const ParamMap::BlockID slots[] = { ParamMap::GTE, ParamMap::CMP, ParamMap::BST, ParamMap::AMP,
+                                        ParamMap::EQ,  ParamMap::ECO, ParamMap::REV, ParamMap::CAB };
+    const int xs[] = { 39, 109, 179, 249, 319, 389, 459, 530 };
+    for (int i = 0; i < 8; ++i)
+    {
+        if (slots[i] == ParamMap::AMP)
+            EXPECT_EQ (view.blockButton (slots[i]).getBounds(), rect (xs[i] - 6, 482, 66, 66));
+        else
+            EXPECT_EQ (view.blockButton (slots[i]).getBounds(), rect (xs[i], 488, 54, 54)) << i;
+    }
+}
+
+TEST (MainComponentBlockStrip, aClickSelectsTheBlocksPanelAndEnlargesItsButton)
+{
+    DisconnectedEditor editor;
+    auto& view = editor.view;
+    pump();
+
+    view.blockButton (ParamMap::CAB)._clickCallback();
+    EXPECT_EQ (view.fxPanelBlock(), (int) ParamMap::CAB);
+    pump();
+
+    EXPECT_EQ (view.blockButton (ParamMap::CAB).getBounds(), rect (524, 482, 66, 66));
+    EXPECT_EQ (view.blockButton (ParamMap::AMP).getBounds(), rect (249, 488, 54, 54));
+    EXPECT_EQ (view.ampNameLabel(), nullptr);
+    EXPECT_GT (view.panelBindingCount(), 0u);
+}
+
+TEST (MainComponentBlockStrip, theGlobalPanelEnlargesNoButtonAndLightsTheGlobalTab)
+{
+    DisconnectedEditor editor;
+    auto& view = editor.view;
+    view.showFXPanel (MainComponent::kGlobalSettingsBlock);
+    pump();
+
+    for (uint32_t block = 0; block < ParamMap::kBlockCount; ++block)
+        EXPECT_EQ (view.blockButton ((ParamMap::BlockID) block).getWidth(), 54) << block;
+    EXPECT_TRUE (view.globalTab()._selected);
+    EXPECT_FALSE (view.footswitchesTab()._selected);
+    EXPECT_FALSE (view.aboutTab()._selected);
+}
+
+TEST (MainComponentBlockStrip, showsEachBlocksOnStateFromItsSwitchParameter)
+{
+    DisconnectedEditor editor;
+    pump();
+    for (uint32_t block = 0; block < ParamMap::kBlockCount; ++block)
+    {
+        Service::ParameterValue value;
+        ASSERT_TRUE (editor.service.getParameterValue (TovarekMk2::getBlockEnableParameter ((ParamMap::BlockID) block), value).ok);
+        EXPECT_EQ (editor.view.blockButton ((ParamMap::BlockID) block)._selected, value.value != 0.0) << block;
+    }
+}
+
+TEST (MainComponentBlockStrip, theEqPanelIsElevenHundredPixelsHighAndScrolls)
+{
+    DisconnectedEditor editor;
+    editor.view.showFXPanel (ParamMap::EQ);
+    EXPECT_EQ (editor.view.panelContent().getHeight(), 4 * 38 + 4 * 61 + 4 * 176);
+    EXPECT_EQ (editor.view.panelContent().getWidth(), 551);
+    EXPECT_TRUE (editor.view.viewport().canScrollVertically());
+}
+
+TEST (MainComponentBlockStrip, aPanelWithoutLayoutIsLeftEmpty)
+{
+    DisconnectedEditor editor;
+    editor.view.showFXPanel (9);
+    EXPECT_EQ (editor.view.panelContent().getNumChildComponents(), 0);
+    EXPECT_EQ (editor.view.panelBindingCount(), 0u);
+    EXPECT_EQ (editor.view.fxPanelBlock(), 9);
+}
+
+TEST (MainComponentBlockStrip, everyPanelBuildsAControlRowForEachBoundItem)
+{
+    DisconnectedEditor editor;
+    for (uint32_t panel = 0; panel < TovarekMk2::FXPanelLayouts::kPanelCount; ++panel)
+    {
+        editor.view.showFXPanel ((int) panel);
+        size_t bound = 0;
+        for (const auto& row : *TovarekMk2::FXPanelLayouts::getLayout (panel))
+            for (const auto& item : row)
+                if (item.kind == TovarekMk2::FXPanelLayouts::Knob || item.kind == TovarekMk2::FXPanelLayouts::Choice
+                    || item.kind == TovarekMk2::FXPanelLayouts::Switch
+                    || item.kind == TovarekMk2::FXPanelLayouts::InlineSwitch)
+                    ++bound;
+        EXPECT_EQ (editor.view.panelBindingCount(), bound) << panel;
+        for (auto* child : editor.view.panelContent().getChildren())
+            EXPECT_EQ (child->getParentComponent(), &editor.view.panelContent());
+    }
+}
+
+//==============================================================================
+// Bindings through the service to the unit
+
+TEST (MainComponentBindings, aMainKnobTurnSendsItsMappedValueToTheUnit)
+{
+    ConnectedEditor editor;
+    ASSERT_TRUE (editor.attach());
+    editor.unit().clearHostPackets();
+
+    // Knob 0 is parameter 117, 0 to 1 linear.
+    auto* knob = editor.view.mainKnobs()[0];
+    knob->_valueCallback (0.25);
+
+    ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
+    EXPECT_EQ (setParameterPackets (editor.unit()),
+               (std::vector<std::vector<uint8_t>> { setParameterPacket (kParamAmpKnobTop0, 0.25f) }));
+    ASSERT_TRUE (pumpUntil ([&] { return editor.service.isModified() && editor.view.saveButton()._selected; }));
+}
+
+TEST (MainComponentBindings, aFrequencyKnobOfThePanelSendsTheLogarithmicValue)
+{
+    ConnectedEditor editor;
+    ASSERT_TRUE (editor.attach());
+    editor.view.showFXPanel (ParamMap::EQ);
+    editor.unit().clearHostPackets();
+
+    // The EQ panel's first knob whose parameter is the first band's frequency (20 to 20000 Hz).
+    FilmStripKnob* frequency = nullptr;
+    for (auto* knob : editor.view.panelControls<FilmStripKnob>())
+    {
+        knob->_valueCallback (0.5);
+        ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
+        const auto packets = setParameterPackets (editor.unit());
+        ASSERT_EQ (packets.size(), 1u);
+        editor.unit().clearHostPackets();
+        if (packets[0][2] == kParamEq1Freq && packets[0][3] == 0)
+        {
+            frequency = knob;
+            EXPECT_EQ (packets[0], setParameterPacket (kParamEq1Freq, (float) std::sqrt (20.0 * 20000.0)));
+            break;
+        }
+    }
+    ASSERT_NE (frequency, nullptr);
+}
+
+TEST (MainComponentBindings, aKnobTurnedOnTheUnitMovesTheBoundKnobAfterTheRefreshPass)
+{
+    ConnectedEditor editor;
+    ASSERT_TRUE (editor.attach());
+    auto* knob = editor.view.mainKnobs()[1]; // parameter 118, 0 to 1
+
+    editor.unit().turnKnob (kParamAmpKnobTop1, 0.75f);
+    ASSERT_TRUE (pumpUntil ([&] { return knob->_value == 0.75; }));
+}
+
+TEST (MainComponentBindings, aDoubleClickSendsTheParametersDefault)
+{
+    ConnectedEditor editor;
+    ASSERT_TRUE (editor.attach());
+    editor.unit().clearHostPackets();
+
+    editor.view.mainKnobs()[0]->_doubleClickCallback();
+    ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
+    EXPECT_EQ (setParameterPackets (editor.unit()),
+               (std::vector<std::vector<uint8_t>> { setParameterPacket (kParamAmpKnobTop0, 0.5f) }));
+}
+
+TEST (MainComponentBindings, aBlockDoubleClickSwitchesTheBlockAndTheStripFollows)
+{
+    ConnectedEditor editor;
+    ASSERT_TRUE (editor.attach());
+    auto& reverb = editor.view.blockButton (ParamMap::REV);
+    const bool wasOn = reverb._selected;
+    editor.unit().clearHostPackets();
+
+    reverb._doubleClickCallback();
+    ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
+    EXPECT_EQ (setParameterPackets (editor.unit()),
+               (std::vector<std::vector<uint8_t>> { setParameterPacket (kParamReverbOn, wasOn ? 0.0f : 1.0f) }));
+    ASSERT_TRUE (pumpUntil ([&] { return reverb._selected != wasOn; }));
+}
+
+TEST (MainComponentBindings, aFootswitchAssignmentCyclesAndShowsOnlyWhatTheServiceReports)
+{
+    ConnectedEditor editor;
+    ASSERT_TRUE (editor.attach());
+    auto* button = editor.view.assignmentButtons()[0]; // footswitch A, gate
+    Service::ParameterValue start;
+    ASSERT_TRUE (editor.service.getParameterValue (kParamFootswitchAGate, start).ok);
+    ASSERT_EQ (button->_currentState, (int) start.value);
+
+    for (int step = 1; step <= 3; ++step)
+    {
+        const int expected = ((int) start.value + step) % 3;
+        editor.unit().clearHostPackets();
+        button->_clickCallback();
+        ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
+        EXPECT_EQ (setParameterPackets (editor.unit()),
+                   (std::vector<std::vector<uint8_t>> { setParameterPacket (kParamFootswitchAGate, (float) expected) }));
+        ASSERT_TRUE (pumpUntil ([&] { return button->_currentState == expected; })) << step;
+    }
+}
+
+TEST (MainComponentBindings, typedTextIsScaledClampedAndSent)
+{
+    ConnectedEditor editor;
+    ASSERT_TRUE (editor.attach());
+    editor.view.showFXPanel (ParamMap::BST);
+    pump();
+
+    // The boost panel's read-outs; the drive is a percentage from 0 to 1.
+    SimpleEditLabel* drive = nullptr;
+    for (auto* readout : editor.view.panelControls<SimpleEditLabel>())
+    {
+        editor.unit().clearHostPackets();
+        ASSERT_TRUE (readout->_validator ("75"));
+        ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
+        if (setParameterPackets (editor.unit())[0][2] == kParamBoostDrive)
+        {
+            drive = readout;
+            break;
+        }
+    }
+    ASSERT_NE (drive, nullptr);
+    EXPECT_EQ (setParameterPackets (editor.unit())[0], setParameterPacket (kParamBoostDrive, 0.75f));
+
+    for (const auto& [text, sent] : { std::pair<const char*, float> { "500", 1.0f }, { "loud", 0.0f } })
+    {
+        editor.unit().clearHostPackets();
+        ASSERT_TRUE (drive->_validator (text));
+        ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
+        EXPECT_EQ (setParameterPackets (editor.unit())[0], setParameterPacket (kParamBoostDrive, sent)) << text;
+    }
+
+    // The read-out shows the value the service reports back.
+    ASSERT_TRUE (pumpUntil ([&] { return drive->getText() == "0 %"; })) << drive->getText();
+}
+
+TEST (MainComponentBindings, optionArrowsStopAtTheFirstAndLastOption)
+{
+    ConnectedEditor editor;
+    ASSERT_TRUE (editor.attach());
+    editor.view.showFXPanel (ParamMap::ECO);
+    pump();
+
+    // The echo type read-out and its arrows: the read-out is the image button with a binding,
+    // followed by the left and the right arrow.
+    Service::ParameterInfo info;
+    ASSERT_TRUE (editor.service.getParameterInfo (kParamEchoType, info).ok);
+    std::vector<SimpleImageButton*> buttons;
+    for (auto* b : editor.view.panelControls<SimpleImageButton>())
+        if (dynamic_cast<SimpleLabel*> (b) == nullptr)
+            buttons.push_back (b);
+    SimpleImageButton* readout = nullptr;
+    for (auto* b : buttons)
+        if (b->_text == juce::String (TovarekMk2::findOptionForValue (info, 0)->name))
+            readout = b;
+    ASSERT_NE (readout, nullptr);
+    auto it = std::find (buttons.begin(), buttons.end(), readout);
+    ASSERT_GE (std::distance (it, buttons.end()), 3);
+    auto* left = *(it + 1);
+    auto* right = *(it + 2);
+
+    // At the first option already: left sends the first again.
+    editor.unit().clearHostPackets();
+    left->_clickCallback();
+    ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
+    EXPECT_EQ (setParameterPackets (editor.unit())[0], setParameterPacket (kParamEchoType, 0.0f));
+
+    for (int option = 1; option <= 5; ++option)
+    {
+        editor.unit().clearHostPackets();
+        right->_clickCallback();
+        ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
+        const float expected = (float) std::min (option, 4);
+        EXPECT_EQ (setParameterPackets (editor.unit())[0], setParameterPacket (kParamEchoType, expected)) << option;
+        ASSERT_TRUE (pumpUntil ([&] {
+            return readout->_text == juce::String (TovarekMk2::findOptionForValue (info, expected)->name);
+        }));
+    }
+}
+
+//==============================================================================
+// Asynchronous refresh
+
+TEST (MainComponentRefresh, aParameterReportedTwiceReachesItsBindingsOnceWithTheLastValue)
+{
+    DisconnectedEditor editor;
+    pump();
+    std::vector<double> seen;
+    editor.view.addBinding (kParamReverbDecay, [&] (const Service::ParameterValue& v) { seen.push_back (v.value); });
+
+    std::thread reporter ([&] {
+        editor.main->parameterValueChanged (kParamReverbDecay, { ParamMap::kFloat, 0.25 });
+        editor.main->parameterValueChanged (kParamReverbDecay, { ParamMap::kFloat, 0.5 });
+    });
+    reporter.join();
+
+    ASSERT_TRUE (pumpUntil ([&] { return ! seen.empty(); }));
+    pump();
+    EXPECT_EQ (seen, (std::vector<double> { 0.5 }));
+}
+
+TEST (MainComponentRefresh, aDataRefreshSupersedesAPendingValue)
+{
+    DisconnectedEditor editor;
+    pump();
+    auto* knob = editor.view.mainKnobs()[0]; // 117, default 0.5
+    std::vector<double> seen;
+    editor.view.addBinding (kParamAmpKnobTop0, [&] (const Service::ParameterValue& v) { seen.push_back (v.value); });
+
+    editor.main->parameterValueChanged (kParamAmpKnobTop0, { ParamMap::kFloat, 0.9 });
+    editor.main->dataRefreshed();
+    ASSERT_TRUE (pumpUntil ([&] { return ! seen.empty(); }));
+    pump();
+    EXPECT_EQ (seen, (std::vector<double> { 0.5 }));
+    EXPECT_EQ (knob->_value, 0.5);
+}
+
+TEST (MainComponentRefresh, showsNotConnectedWithoutSpinnerOrBarAndAnUnknownFirmware)
+{
+    DisconnectedEditor editor;
+    pump();
+    auto& overlay = editor.view.overlay();
+    EXPECT_TRUE (overlay.isVisible());
+    EXPECT_EQ (overlay.getTitle(), "Not Connected");
+    EXPECT_EQ (overlay.getMessage(), "");
+    EXPECT_FALSE (overlay.getSpinner().isVisible());
+    EXPECT_EQ (overlay.getProgress(), -1.0);
+    EXPECT_EQ (editor.view.aboutText()._text, "Editor Version: 4.2.0.0\nFirmware Version: (unknown)\n");
+}
+
+TEST (MainComponentRefresh, hidesTheOverlayWhenIdleAndShowsTheUnitsFirmware)
+{
+    SimUnit::UnitOptions options;
+    options.dspVersion = { 4, 2, 1 };
+    ConnectedEditor editor (options);
+    ASSERT_TRUE (editor.attach());
+    auto& overlay = editor.view.overlay();
+    EXPECT_FALSE (overlay.isVisible());
+    EXPECT_EQ (overlay.getTitle(), "");
+    EXPECT_EQ (editor.view.aboutText()._text, "Editor Version: 4.2.0.0\nFirmware Version: 4.2.1\n");
+}
+
+TEST (MainComponentRefresh, showsTheRefreshAsBusyWithoutABar)
+{
+    ConnectedEditor editor;
+    // A unit slow to answer keeps the refresh running while the pass shows it.
+    editor.unit().setReportDelay (20ms);
+    editor.service.setProtocol (&editor.connection.protocol());
+    auto& overlay = editor.view.overlay();
+    ASSERT_TRUE (pumpUntil ([&] { return overlay.getTitle() == "Refreshing..."; }));
+    EXPECT_TRUE (overlay.isVisible());
+    EXPECT_TRUE (overlay.getSpinner().isVisible());
+    EXPECT_EQ (overlay.getProgress(), -1.0);
+
+    // A progress report outside a transfer leaves the bar hidden.
+    editor.main->onProgress (0.5);
+    pump();
+    EXPECT_EQ (overlay.getProgress(), -1.0);
+    editor.unit().setReportDelay (0ms);
+}
+
+TEST (MainComponentRefresh, showsTheProgressOfABackup)
+{
+    ConnectedEditor editor;
+    ASSERT_TRUE (editor.attach());
+    editor.unit().setReportDelay (200us);
+    auto* main = editor.main.get();
+    ASSERT_TRUE (editor.service.beginBackup ([main] (double p) { main->onProgress (p); }, [] (const auto&) {}).ok);
+
+    auto& overlay = editor.view.overlay();
+    ASSERT_TRUE (pumpUntil ([&] { return overlay.getTitle() == "Receiving..." && overlay.getProgress() > 0.0; }));
+    EXPECT_TRUE (overlay.getSpinner().isVisible());
+    EXPECT_TRUE (overlay.getProgressBar().isVisible());
+    editor.unit().setReportDelay (0us);
+    ASSERT_TRUE (pumpUntil ([&] { return ! overlay.isVisible(); }, 30000ms));
+}
+
+TEST (MainComponentRefresh, showsAFirmwareTooOldForUpdate)
+{
+    SimUnit::UnitOptions options;
+    options.dspVersion = { 4, 1, 0 };
+    ConnectedEditor editor (options);
+    editor.service.setProtocol (&editor.connection.protocol());
+    auto& overlay = editor.view.overlay();
+    ASSERT_TRUE (pumpUntil ([&] { return overlay.getTitle() == "Firmware update required"; }));
+    EXPECT_EQ (overlay.getMessage(), "Select 'Update Firmware' from the file menu");
+    EXPECT_FALSE (overlay.getSpinner().isVisible());
+}
+
+TEST (MainComponentRefresh, showsAnErrorWithTheServicesLastError)
+{
+    SimUnit::UnitOptions options;
+    options.systemVersion = { 3, 0, 0 };
+    ConnectedEditor editor (options);
+    editor.service.setProtocol (&editor.connection.protocol());
+    auto& overlay = editor.view.overlay();
+    ASSERT_TRUE (pumpUntil ([&] { return overlay.getTitle() == "Error:"; }));
+    EXPECT_EQ (overlay.getMessage(), juce::String (editor.service.getLastError()));
+    EXPECT_EQ (overlay.getMessage(), "Connected device is not supported");
+    EXPECT_FALSE (overlay.getSpinner().isVisible());
+    EXPECT_TRUE (openAlerts().empty());
+}
+
+TEST (MainComponentRefresh, followsTheUnitsPresetAndAmpSlots)
+{
+    ConnectedEditor editor;
+    ASSERT_TRUE (editor.attach());
+    editor.unit().pressFootswitch (3);
+    ASSERT_TRUE (pumpUntil ([&] { return editor.view.presetSwitch()._currentPosition == 2; }));
+    EXPECT_EQ (editor.view.presetSwitch()._currentPosition, editor.service.getCurrentPresetIndex());
+}
+
+TEST (MainComponentRefresh, formatsTheFirmwareVersionWithTheFourthNumberOnlyWhenSet)
+{
+    EXPECT_EQ (MainComponent::formatFirmwareVersion ({ 4, 2, 0, 0 }), "4.2.0");
+    EXPECT_EQ (MainComponent::formatFirmwareVersion ({ 4, 2, 0, 1 }), "4.2.0.1");
+    EXPECT_EQ (MainComponent::formatFirmwareVersion ({ 255, 0, 10, 0 }), "255.0.10");
+}
+
+//==============================================================================
+// Errors
+
+TEST (MainComponentErrors, setErrorFromAnotherThreadShowsOneAlertPerCallInOrder)
+{
+    DisconnectedEditor editor;
+    pump();
+    std::thread worker ([&] {
+        editor.main->setError ("First %d", 1);
+        editor.main->setError ("Second");
+    });
+    worker.join();
+    EXPECT_TRUE (openAlerts().empty());
+
+    ASSERT_TRUE (pumpUntil ([] { return openAlerts().size() == 2; }));
+    const auto alerts = openAlerts();
+    EXPECT_EQ (alerts[0]->getName(), "Error");
+    EXPECT_EQ (alerts[0]->getDescription(), "Error. First 1");
+    EXPECT_EQ (alerts[1]->getDescription(), "Error. Second");
+    EXPECT_EQ (alerts[0]->getNumButtons(), 1);
+}
+
+TEST (MainComponentErrors, cutsALongErrorTextAt511Characters)
+{
+    DisconnectedEditor editor;
+    const std::string text (600, 'x');
+    editor.main->setError ("%s", text.c_str());
+    ASSERT_TRUE (pumpUntil ([] { return openAlerts().size() == 1; }));
+    EXPECT_EQ (openAlerts()[0]->getDescription(), "Error. " + juce::String (std::string (511, 'x')));
+}
+
+TEST (MainComponentErrors, aRefusedParameterShowsFailedToSetParameter)
+{
+    DisconnectedEditor editor;
+    editor.view.mainKnobs()[0]->_valueCallback (0.3);
+    ASSERT_TRUE (pumpUntil ([] { return openAlerts().size() == 1; }));
+    EXPECT_EQ (openAlerts()[0]->getDescription(), "Error. Failed to set parameter");
+}
+
+TEST (MainComponentErrors, aClosurePostedByAClosureRunsAtTheNextUpdate)
+{
+    DisconnectedEditor editor;
+    std::vector<int> order;
+    editor.main->postToMessageThread ([&] {
+        order.push_back (1);
+        editor.main->postToMessageThread ([&] { order.push_back (3); });
+    });
+    editor.main->postToMessageThread ([&] { order.push_back (2); });
+    ASSERT_TRUE (pumpUntil ([&] { return order.size() == 3; }));
+    EXPECT_EQ (order, (std::vector<int> { 1, 2, 3 }));
+}
+
+//==============================================================================
+// Helpers
+
+TEST (MainComponentHelpers, justifiesTheNineCellsAndCentresAnythingElse)
+{
+    const int expected[9] = { 9, 12, 10, 33, 36, 34, 17, 20, 18 };
+    for (int row = -1; row <= 1; ++row)
+        for (int column = -1; column <= 1; ++column)
+            EXPECT_EQ (MainComponent::justificationForCell (column, row).getFlags(), expected[column + 3 * row + 4]);
+    EXPECT_EQ (MainComponent::justificationForCell (2, 1).getFlags(), 36);
+    EXPECT_EQ (MainComponent::justificationForCell (-2, -1).getFlags(), 36);
+}
+
+TEST (MainComponentHelpers, tintMultipliesEveryChannelAndAlpha)
+{
+    juce::Image image (juce::Image::ARGB, 2, 1, true);
+    image.setPixelAt (0, 0, juce::Colour::fromRGBA (200, 100, 50, 255));
+    image.setPixelAt (1, 0, juce::Colour::fromRGBA (255, 255, 255, 255));
+
+    const auto tinted = MainComponent::tintImage (image, juce::Colour::fromFloatRGBA (0.5f, 1.0f, 0.0f, 1.0f));
+    const auto a = tinted.getPixelAt (0, 0);
+    EXPECT_NEAR (a.getRed(), 100, 1);
+    EXPECT_NEAR (a.getGreen(), 100, 1);
+    EXPECT_EQ (a.getBlue(), 0);
+    EXPECT_EQ (a.getAlpha(), 255);
+    EXPECT_NEAR (tinted.getPixelAt (1, 0).getRed(), 128, 1);
+    // The original is untouched.
+    EXPECT_EQ (image.getPixelAt (0, 0).getRed(), 200);
+
+    EXPECT_FALSE (MainComponent::tintImage ({}, juce::Colours::red).isValid());
+}
