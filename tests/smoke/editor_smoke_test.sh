@@ -60,6 +60,11 @@ wait_for_line "DEBUG: connect"
 wait_for_line "Accepted connection to device with reported type 4"
 wait_for_line "DEBUG: ampIndex = "
 
+# resources.bin is copied next to the executable by the build.
+if grep -q "Failed to open resource file" "$log"; then
+    echo "FAIL: the editor did not find resources.bin"; cat "$log"; exit 1
+fi
+
 if grep -q "EdSvc error" "$log"; then
     echo "FAIL: the service reported an error"; cat "$log"; exit 1
 fi
