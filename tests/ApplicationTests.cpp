@@ -481,6 +481,31 @@ TEST_F (ApplicationTest, aNewerVersionIsReportedOnceToTheMessageThread)
     EXPECT_FALSE (state->takeUpdateAvailable());
 }
 
+TEST_F (ApplicationTest, aNewerVersionShowsTheUpdateAlertOnTheMessageThread)
+{
+    // Closes each alert once it is modal (timers go on inside its modal loop), noting its title.
+    struct AlertCloser : juce::Timer
+    {
+        void timerCallback() override
+        {
+            if (auto* modal = juce::Component::getCurrentlyModalComponent())
+            {
+                titles.add (modal->getName());
+                modal->exitModalState (1);
+            }
+        }
+        juce::StringArray titles;
+    } closer;
+    closer.startTimer (10);
+
+    _environment.fetchVersionPage = [] { return juce::String ("LATEST_VERSION = 5.0.0.0"); };
+    start();
+
+    ASSERT_TRUE (pumpUntil ([&] { return ! closer.titles.isEmpty(); }));
+    EXPECT_EQ (closer.titles, juce::StringArray ("Update"));
+    EXPECT_FALSE (_app->getUpdateCheckState()->takeUpdateAvailable());
+}
+
 TEST_F (ApplicationTest, anUpdateCheckStillRunningAtShutDownOnlyLogs)
 {
     auto page = std::make_shared<HeldVersionPage> ("LATEST_VERSION = 9.0.0.0");
