@@ -1,25 +1,25 @@
 #include "MainComponent.h"
 
 #include "ImageResourcePack.h"
+#include "MainComponentStyle.h"
 #include "OverlayComponent.h"
 #include "StockAmpTable.h"
 #include "Widgets.h"
 
 #include <array>
 
+using namespace MainComponentStyle;
+
 namespace
 {
 using BlockID = MainComponent::BlockID;
-using Bounds = MainComponent::Bounds;
 using ParamMap = TovarekMk2::TovarekMk2ParamMap;
 
-// The FX panel's area and its content, shared by the viewport, the about text and the footswitch page.
-constexpr Bounds kPanelArea { 36, 548, 551, 270 };
 constexpr Bounds kViewportBounds { 36, 548, 562, 270 };
 constexpr int kViewportScrollBarThickness = 8;
 constexpr uint32_t kViewportThumbColour = 0xffcf1818;
 
-constexpr Bounds kBackgroundBounds { 0, 0, 624, 890 };
+constexpr Bounds kDesignBounds { 0, 0, 624, 890 };
 constexpr Bounds kTabHeaderBounds { 26, 440, 572, 428 };
 constexpr Bounds kDragBarBounds { 0, 0, 624, 70 };
 constexpr Bounds kFootswitchesTabBounds { 223, 822, 188, 48 };
@@ -71,10 +71,6 @@ constexpr std::array<BlockButtonStyle, 8> kBlockButtonStyles { {
     { ParamMap::CAB, "CAB", 0.0625f, 1.0f },
 } };
 constexpr float kBlockOnBrightness = 0.9f;
-constexpr Bounds kBlockButtonStartBounds { 36, 485, 60, 60 };
-constexpr float kBlockButtonTextHeight = 20.0f;
-constexpr uint32_t kBlockOffTextColour = 0xff9b9b9b;
-constexpr uint32_t kBlockOnTextColour = 0xff222222;
 
 // The ids whose changes re-lay the block strip: the eight on/off switches, then the footswitch
 // assignments.
@@ -122,16 +118,15 @@ struct LegendItem
     int iconX, iconY, imageId, textX, textY;
     const char* text;
 };
-// Main-component coordinates; the page sits at (36, 548).
+// Main-component coordinates: the page's own plus its place.
+constexpr int kPageX = kPanelArea.x, kPageY = kPanelArea.y;
 constexpr std::array<LegendItem, 3> kLegendItems { {
-    { 96 + 36, 200 + 548, kImageNotAssigned, 30 + 36, 236 + 548, "NOT ASSIGNED" },
-    { 260 + 36, 200 + 548, kImageAssigned, 194 + 36, 236 + 548, "ASSIGNED" },
-    { 423 + 36, 200 + 548, kImageInvert, 357 + 36, 236 + 548, "INVERT" },
+    { 96 + kPageX,  200 + kPageY, kImageNotAssigned, 30 + kPageX,  236 + kPageY, "NOT ASSIGNED" },
+    { 260 + kPageX, 200 + kPageY, kImageAssigned,    194 + kPageX, 236 + kPageY, "ASSIGNED" },
+    { 423 + kPageX, 200 + kPageY, kImageInvert,      357 + kPageX, 236 + kPageY, "INVERT" },
 } };
 constexpr int kLegendIconSize = 32, kLegendTextWidth = 164, kLegendTextHeight = 32;
 
-constexpr uint32_t kPageTextColour = 0xffdfdfdf;
-constexpr uint32_t kAboutTextColour = 0xff959595;
 constexpr float kAboutTextHeight = 24.0f;
 constexpr float kPageTitleHeight = 30.0f;
 constexpr float kLegendFontHeight = 24.0f;
@@ -139,19 +134,11 @@ constexpr float kLegendFontHeight = 24.0f;
 constexpr float kOverlayTitleHeight = 26.0f;
 constexpr float kOverlayMessageHeight = 20.0f;
 
-constexpr int kCentred = 36;
-
 void place (juce::Component& component, Bounds bounds)
 {
     component.setBounds (bounds.x, bounds.y, bounds.width, bounds.height);
 }
 
-void setTextStyle (SimpleImageButton& button, juce::Colour off, juce::Colour on, float height, bool bold)
-{
-    button._offTextColour = off;
-    button._onTextColour = on;
-    button._font = juce::Font (height, bold ? juce::Font::bold : juce::Font::plain);
-}
 } // namespace
 
 MainComponent::MainComponent (juce::PropertiesFile* settings, Service* service)
@@ -166,12 +153,12 @@ MainComponent::MainComponent (juce::PropertiesFile* settings, Service* service)
     overlay->_messageFontHeight = kOverlayMessageHeight;
     overlay->repaint();
 
-    own (new StaticImage (getImageResource (kImageBody)), this, kBackgroundBounds);
+    own (new StaticImage (getImageResource (kImageBody)), this, kDesignBounds);
     _tabHeader = own (new StaticImage (getImageResource (kImageGlobalTab)), this, kTabHeaderBounds);
     _dragBar = own (new DragBar(), this, kDragBarBounds);
 
     _aboutText = own (new SimpleLabel (""), this, kPanelArea);
-    setTextStyle (*_aboutText, juce::Colour (kAboutTextColour), juce::Colour (kAboutTextColour), kAboutTextHeight, false);
+    setTextStyle (*_aboutText, kCaptionColour, kAboutTextHeight);
 
     _footswitchPage = own (new juce::Component(), nullptr, kPanelArea);
 
@@ -194,7 +181,7 @@ MainComponent::MainComponent (juce::PropertiesFile* settings, Service* service)
     bindBlockLayoutParameters();
     buildFootswitchPage();
 
-    _overlay = own (overlay.release(), this, kBackgroundBounds);
+    _overlay = own (overlay.release(), this, kDesignBounds);
     stackControls();
 
     _refreshCallback = [this] { refreshFromService(); };
@@ -303,7 +290,7 @@ void MainComponent::bindBlockLayoutParameters()
 void MainComponent::buildFootswitchPage()
 {
     auto* title = own (new SimpleLabel ("FOOTSWITCH ASSIGN"), _footswitchPage, kFootswitchTitleBounds);
-    setTextStyle (*title, juce::Colour (kPageTextColour), juce::Colour (kPageTextColour), kPageTitleHeight, false);
+    setTextStyle (*title, kLightTextColour, kPageTitleHeight);
     title->_justification = juce::Justification (kCentred);
 
     for (const auto& cell : kAssignCells)
@@ -353,10 +340,10 @@ SimpleImageButton* MainComponent::addFXBlockButton (BlockID block, const char* l
     button->_highlightWhilePressed = false;
     button->_text = label;
     setTextStyle (*button, juce::Colour (kBlockOffTextColour), juce::Colour (kBlockOnTextColour),
-                  kBlockButtonTextHeight, true);
+                  kBlockTextHeight, true);
     button->_clickCallback = [this, block] { showFXPanel (static_cast<int> (block)); };
     button->_doubleClickCallback = [this, block] { toggleBlockEnabled (block); };
-    own (button, this, kBlockButtonStartBounds);
+    own (button, this, { kStripX, kStripY, kStripButtonSize, kStripButtonSize });
     _blockButtons[block] = button;
     return button;
 }
@@ -378,7 +365,7 @@ void MainComponent::addFootswitchAssignButton (int row, int column, const char* 
                                   kAssignLabelSize });
         blockLabel->_text = label;
         setTextStyle (*blockLabel, juce::Colour (kBlockOffTextColour), juce::Colour (kBlockOnTextColour),
-                      kBlockButtonTextHeight, true);
+                      kBlockTextHeight, true);
     }
 
     auto* state = own (new MultiImageButton ({ getImageResource (kImageNotAssigned), getImageResource (kImageAssigned),
@@ -389,7 +376,7 @@ void MainComponent::addFootswitchAssignButton (int row, int column, const char* 
     state->_text = row == 0 ? "A" : "B";
     for (int i = 0; i < 3; ++i)
         state->setStateValue (i, juce::Colour (kAssignStateTextColours[i]));
-    state->_font = juce::Font (kBlockButtonTextHeight, juce::Font::bold);
+    state->_font = juce::Font (kBlockTextHeight, juce::Font::bold);
     state->_clickCallback = [this, id] { cycleFootswitchAssignment (id); };
     addBinding (_parameterBindings, id, [state] (const ParameterValue& value) { showAssignmentState (*state, value); });
 }
@@ -400,7 +387,7 @@ void MainComponent::addLegendItem (int iconX, int iconY, int imageId, int textX,
          { iconX - kPanelArea.x, iconY - kPanelArea.y, kLegendIconSize, kLegendIconSize });
     auto* label = own (new SimpleLabel (text), _footswitchPage,
                        { textX - kPanelArea.x, textY - kPanelArea.y, kLegendTextWidth, kLegendTextHeight });
-    setTextStyle (*label, juce::Colour (kPageTextColour), juce::Colour (kPageTextColour), kLegendFontHeight, false);
+    setTextStyle (*label, kLightTextColour, kLegendFontHeight);
     label->_justification = juce::Justification (kCentred);
 }
 

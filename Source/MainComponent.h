@@ -7,10 +7,12 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <string>
 #include <vector>
 
 class DragBar;

@@ -2,35 +2,28 @@
 
 #include "FXPanelLayouts.h"
 #include "ImageResourcePack.h"
+#include "MainComponentStyle.h"
 #include "Widgets.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
+using namespace MainComponentStyle;
+
 namespace
 {
-using Bounds = MainComponent::Bounds;
 using ParamMap = TovarekMk2::TovarekMk2ParamMap;
 namespace Layouts = TovarekMk2::FXPanelLayouts;
-
-// Knobs: pixels of drag for the whole range, normal and with Shift.
-constexpr int kKnobDragSensitivity = 200;
-constexpr int kKnobFineDragSensitivity = 1000;
 
 // Main-page knobs.
 constexpr int kKnobColumnStep = 149, kKnobColumnOffset = 21;
 constexpr int kKnobRowStep = 185, kKnobRowOffset = 80;
 constexpr int kKnobSize = 136;
 
-// FX panel geometry: a column is 141 pixels wide; the panel is 551 wide.
+// A panel column is 141 pixels wide.
 constexpr double kPanelColumnWidth = 141.0;
-constexpr int kPanelWidth = 551;
-constexpr int kPanelX = 36, kPanelY = 548; // the panel's origin in main-component coordinates
 
-constexpr uint32_t kCaptionColour = 0xff959595;
-constexpr uint32_t kHeadlineColour = 0xffdfdfdf;
-constexpr uint32_t kReadoutTextColour = 0xffdfdfdf;
 constexpr uint32_t kOptionOffColour = 0xff464646;
 constexpr uint32_t kOptionOnColour = 0xffffffff;
 constexpr float kCaptionHeight = 24.0f;
@@ -39,7 +32,6 @@ constexpr float kValueTextHeight = 18.0f;
 constexpr float kReadoutTextHeight = 24.0f;
 constexpr float kOptionTextHeight = 28.0f;
 
-constexpr int kCentred = 36;
 constexpr int kCentredTop = 12;
 constexpr int kRightCentred = 34;
 
@@ -60,20 +52,13 @@ struct SwitchStyle
 };
 constexpr SwitchStyle kSwitchStyle { 0, -1, kCaptionColour, kCaptionHeight, { 28, 586, 142, 38 }, { 28, 628, 142, 38 },
                                      kKnobItemHeight };
-constexpr SwitchStyle kInlineSwitchStyle { 0, 0, kHeadlineColour, kHeadlineHeight, { 35, 555, 64, 52 },
+constexpr SwitchStyle kInlineSwitchStyle { 0, 0, kLightTextColour, kHeadlineHeight, { 35, 555, 64, 52 },
                                            { 99, 555, 64, 52 }, kInlineSwitchItemHeight };
-
-void setTextStyle (SimpleImageButton& button, juce::Colour off, juce::Colour on, float height)
-{
-    button._offTextColour = off;
-    button._onTextColour = on;
-    button._font = juce::Font (height, juce::Font::plain);
-}
 
 SimpleLabel* makeLabel (const char* text, uint32_t colour, float height, int justification)
 {
     auto* label = new SimpleLabel (text != nullptr ? text : "");
-    setTextStyle (*label, juce::Colour (colour), juce::Colour (colour), height);
+    setTextStyle (*label, colour, height);
     label->_justification = juce::Justification (justification);
     return label;
 }
@@ -270,8 +255,8 @@ void MainComponent::showFXPanel (int block)
                 }
 
                 case Layouts::Header:
-                    ownPanelControl (makeLabel (item.label, kHeadlineColour, kHeadlineHeight, kCentred),
-                                     { 0, y + 9, kPanelWidth, kHeaderItemHeight });
+                    ownPanelControl (makeLabel (item.label, kLightTextColour, kHeadlineHeight, kCentred),
+                                     { 0, y + 9, kPanelArea.width, kHeaderItemHeight });
                     bottom = std::max (bottom, y + kHeaderItemHeight);
                     break;
 
@@ -347,7 +332,7 @@ void MainComponent::addFXSwitchItem (TovarekMk2ParamID id, bool inlineSwitch, co
         caption->_justification = justificationForCell (style.captionColumn, style.captionRow);
     }
 
-    const auto buttonBounds = [x, y] (Bounds b) { return Bounds { x + b.x - kPanelX, y + b.y - kPanelY, b.width, b.height }; };
+    const auto buttonBounds = [x, y] (Bounds b) { return Bounds { x + b.x - kPanelArea.x, y + b.y - kPanelArea.y, b.width, b.height }; };
     auto* button0 = ownPanelControl (new SimpleLabel (option0Label != nullptr ? option0Label : ""),
                                      buttonBounds (style.button0));
     auto* button1 = ownPanelControl (new SimpleLabel (option1Label != nullptr ? option1Label : ""),
@@ -367,7 +352,7 @@ SimpleImageButton* MainComponent::createFXItemControl (int x, int y, int& bottom
 {
     auto* readout = ownPanelControl (new SimpleImageButton (getImageResource (kImageFXReadout)),
                                      { x + 136, y + 9, 274, 52 });
-    setTextStyle (*readout, juce::Colour (kReadoutTextColour), juce::Colour (kReadoutTextColour), kReadoutTextHeight);
+    setTextStyle (*readout, kLightTextColour, kReadoutTextHeight);
 
     if (caption != nullptr)
         ownPanelControl (makeLabel (caption, kCaptionColour, kCaptionHeight, kRightCentred), { x + 6, y + 9, 126, 52 });

@@ -1,5 +1,6 @@
 #include "MainComponent.h"
 
+#include "MainComponentStyle.h"
 #include "OverlayComponent.h"
 #include "Widgets.h"
 
@@ -52,7 +53,9 @@ constexpr std::array<BlockID, 8> kStripSlots { ParamMap::GTE, ParamMap::CMP, Par
 constexpr std::array<BlockID, 8> kStripReadOrder { ParamMap::GTE, ParamMap::CMP, ParamMap::BST, ParamMap::EQ,
                                                    ParamMap::AMP, ParamMap::REV, ParamMap::ECO, ParamMap::CAB };
 constexpr float kStripSlotStep = 70.14286f;
-constexpr int kStripX = 36, kStripY = 485, kStripButtonSize = 60;
+using MainComponentStyle::kStripButtonSize;
+using MainComponentStyle::kStripX;
+using MainComponentStyle::kStripY;
 constexpr int kSelectedGrowth = 3;
 
 // Names from the unit are shown as ASCII; any other byte becomes "?".

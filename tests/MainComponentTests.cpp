@@ -338,6 +338,23 @@ TEST (MainComponentLayout, laysTheFootswitchGridOutOnItsPage)
     EXPECT_EQ (buttons[0]->getParentComponent(), &editor.view.footswitchPage());
     EXPECT_EQ (buttons[0]->_text, "A");
     EXPECT_EQ (buttons[15]->_text, "B");
+    // The legend under the grid.
+    int checked = 0;
+    for (auto* label : editor.view.owned<SimpleLabel>())
+    {
+        if (label->_text == "INVERT")
+        {
+            EXPECT_EQ (label->getBounds(), rect (357, 236, 164, 32));
+            ++checked;
+        }
+        else if (label->_text == "FOOTSWITCH ASSIGN")
+        {
+            EXPECT_EQ (label->getBounds(), rect (101, 18, 350, 32));
+            ++checked;
+        }
+    }
+    EXPECT_EQ (checked, 2);
+
     // Each assignment id carries the button's binding and the block strip's.
     EXPECT_EQ (editor.view.bindingCount (kParamFootswitchAEcho), 2u);
     EXPECT_EQ (editor.view.bindingCount (kParamAmpOn), 1u);
@@ -628,6 +645,76 @@ TEST (MainComponentBindings, optionArrowsStopAtTheFirstAndLastOption)
     }
 }
 
+TEST (MainComponentBindings, aTwoWaySwitchSendsItsOptionAndLightsTheButtonTheServiceReports)
+{
+    ConnectedEditor editor;
+    ASSERT_TRUE (editor.attach());
+    editor.view.showFXPanel (ParamMap::EQ);
+    pump();
+
+    // The pre-tone block's inline switch is the panel's first ON / OFF pair.
+    SimpleLabel* on = nullptr;
+    SimpleLabel* off = nullptr;
+    for (auto* label : editor.view.panelControls<SimpleLabel>())
+    {
+        if (on == nullptr && label->_text == "ON")
+            on = label;
+        else if (on != nullptr && off == nullptr && label->_text == "OFF")
+            off = label;
+    }
+    ASSERT_NE (on, nullptr);
+    ASSERT_NE (off, nullptr);
+    // Side by side, in the row under the panel's header: x - 1 and x + 63 at y + 7.
+    EXPECT_EQ (off->getBounds(), on->getBounds().translated (64, 0));
+    EXPECT_EQ (on->getY(), 38 + 7);
+    EXPECT_EQ (on->getWidth(), 64);
+
+    Service::ParameterValue start;
+    ASSERT_TRUE (editor.service.getParameterValue (kParamPreToneOn, start).ok);
+    auto* target = start.value == 0.0 ? on : off;
+    const float sent = start.value == 0.0 ? 1.0f : 0.0f;
+    editor.unit().clearHostPackets();
+
+    target->_clickCallback();
+    ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
+    EXPECT_EQ (setParameterPackets (editor.unit()),
+               (std::vector<std::vector<uint8_t>> { setParameterPacket (kParamPreToneOn, sent) }));
+    ASSERT_TRUE (pumpUntil ([&] { return target->_selected; }));
+    EXPECT_FALSE ((target == on ? off : on)->_selected);
+}
+
+TEST (MainComponentBindings, everyControlShowsItsDefaultRightAfterConstruction)
+{
+    DisconnectedEditor editor;
+    // Before any refresh pass: the main knobs stand at their parameters' defaults.
+    const TovarekMk2ParamID ids[] = { kParamAmpKnobTop0,    kParamAmpKnobTop1,    kParamAmpKnobTop2,
+                                      kParamAmpKnobTop3,    kParamAmpKnobBottom0, kParamAmpKnobBottom1,
+                                      kParamAmpKnobBottom2, kParamStatusLevel };
+    const auto knobs = editor.view.mainKnobs();
+    for (size_t i = 0; i < knobs.size(); ++i)
+    {
+        Service::ParameterInfo info;
+        ASSERT_TRUE (editor.service.getParameterInfo (ids[i], info).ok);
+        EXPECT_EQ (knobs[i]->_value, TovarekMk2::valueToKnobPosition (info, info.defaultValue.value)) << i;
+    }
+    Service::ParameterValue gate;
+    ASSERT_TRUE (editor.service.getParameterValue (kParamFootswitchAGate, gate).ok);
+    EXPECT_EQ (editor.view.assignmentButtons()[0]->_currentState, (int) gate.value);
+}
+
+TEST (MainComponentBindings, anAssignmentOutsideTheThreeStatesShowsNoImage)
+{
+    DisconnectedEditor editor;
+    pump();
+    auto* button = editor.view.assignmentButtons()[0];
+    editor.main->parameterValueChanged (kParamFootswitchAGate, { ParamMap::kFloat, 5.0 });
+    ASSERT_TRUE (pumpUntil ([&] { return button->_currentState == 5; }));
+    editor.main->parameterValueChanged (kParamFootswitchAGate, { ParamMap::kFloat, -1.0 });
+    ASSERT_TRUE (pumpUntil ([&] { return button->_currentState == -1; }));
+    editor.main->parameterValueChanged (kParamFootswitchAGate, { ParamMap::kFloat, std::nan ("") });
+    ASSERT_TRUE (pumpUntil ([&] { return button->_currentState == -1; }));
+}
+
 //==============================================================================
 // Asynchronous refresh
 
@@ -758,6 +845,15 @@ TEST (MainComponentRefresh, followsTheUnitsPresetAndAmpSlots)
     editor.unit().pressFootswitch (3);
     ASSERT_TRUE (pumpUntil ([&] { return editor.view.presetSwitch()._currentPosition == 2; }));
     EXPECT_EQ (editor.view.presetSwitch()._currentPosition, editor.service.getCurrentPresetIndex());
+
+    // Presets 3 to 6 leave the three-position switch showing no position.
+    editor.unit().pressFootswitch (6);
+    ASSERT_TRUE (pumpUntil ([&] { return editor.view.presetSwitch()._currentPosition == 5; }));
+
+    ASSERT_NE (editor.view.ampNameLabel(), nullptr);
+    EXPECT_EQ (editor.view.ampNameLabel()->_text, juce::String (editor.service.getCurrentAmpName()));
+    EXPECT_EQ (editor.view.ampSwitch()._currentPosition, editor.service.getCurrentAmpIndex());
+    EXPECT_EQ (editor.view.cabinetSwitch()._currentPosition, editor.service.getCurrentCabIndex());
 }
 
 TEST (MainComponentRefresh, formatsTheFirmwareVersionWithTheFourthNumberOnlyWhenSet)
