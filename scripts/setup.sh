@@ -10,7 +10,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libfreetype-dev libfontconfig1-dev libx11-dev libxrandr-dev libxinerama-dev
     libxcursor-dev libxext-dev libasound2-dev libcurl4-openssl-dev
-    sox xvfb xauth
+    sox xvfb xauth x11-apps
     fonts-dejavu-core
 )
 
