@@ -1,6 +1,7 @@
 #include "DeviceSafeString.h"
 #include "KorvantalUSBPacketIO.h"
 #include "LoaderImage.h"
+#include "ServiceConnector.h"
 #include "SimulatedUnit.h"
 #include "TovarekMk2EditorService.h"
 #include "USBDeviceManager.h"
@@ -385,7 +386,7 @@ void expectReturnsInTime (std::function<void()> action)
 // The application's side of the service over one simulated unit: it scans for the unit, builds
 // transport and protocol when it appears and hands the protocol to the service, and detaches and
 // destroys them in the application's order when it goes. The test thread is the message thread.
-class ServiceRig : private Korvantal::USBDeviceManager::Handler
+class ServiceRig
 {
 public:
     explicit ServiceRig (SimUnit::UnitOptions options = {}, Service::Timing timing = fastTiming(),
@@ -397,27 +398,24 @@ public:
         _unit = std::make_unique<SimUnit::SimulatedUnit> (std::move (options));
         _service = std::make_unique<Service> (&_minimum, timing);
         _recorder = std::make_unique<Recorder> (*_service);
-        Korvantal::USBDeviceManager::Handler* handler = this;
-        _manager = std::make_unique<Korvantal::USBDeviceManager> (
-            handler, std::vector<std::pair<uint16_t, uint16_t>> { { kVendorId, kProductId } });
+        _connector = std::make_unique<TestSupport::ServiceConnector> (_service.get(), kVendorId, kProductId);
     }
 
-    ~ServiceRig() override
+    ~ServiceRig()
     {
         // The application's shut-down order: the service, then the connection, then the devices.
         destroyService();
-        dropConnection();
-        _manager.reset();
+        _connector.reset();
         _unit.reset();
     }
 
     Service& service() { return *_service; }
     SimUnit::SimulatedUnit& unit() { return *_unit; }
     Recorder& recorder() { return *_recorder; }
-    Korvantal::KorvantalProtocol* protocol() { return _protocol.get(); }
+    Korvantal::KorvantalProtocol* protocol() { return _connector->protocol(); }
 
     // One tick of the application's timer.
-    void scan() { _manager->scanDevices(); }
+    void scan() { _connector->scan(); }
 
     bool scanUntil (const std::function<bool()>& condition, std::chrono::milliseconds timeout = kWait)
     {
@@ -441,7 +439,7 @@ public:
     bool connect()
     {
         _unit->plug();
-        return scanUntil ([this] { return _protocol != nullptr; });
+        return scanUntil ([this] { return _connector->protocol() != nullptr; });
     }
 
     // Connects and waits for the full refresh to end: the unit's status report is the last thing it causes.
@@ -476,59 +474,17 @@ public:
 
     void destroyService()
     {
+        _connector->forgetService();
         _recorder.reset();
         _service.reset();
     }
 
 private:
-    void deviceAdded (Korvantal::IUSBHIDDevice* device) override
-    {
-        if (_device != nullptr)
-            return;
-
-        _device = device;
-        _transport = std::make_unique<Korvantal::KorvantalUSBPacketIO> (device);
-        _protocol = std::make_unique<Korvantal::KorvantalProtocol> (_transport.get(), 3);
-
-        // The product's 3 s settling delay covers the reader's start; the shortened one does not.
-        const auto deadline = std::chrono::steady_clock::now() + kWait;
-        while (_protocol->getState() != Korvantal::KorvantalProtocol::kConnected && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for (1ms);
-
-        if (_service != nullptr)
-            _service->setProtocol (_protocol.get());
-    }
-
-    void deviceRemoved (Korvantal::IUSBHIDDevice* device) override
-    {
-        if (device != _device)
-            return;
-
-        if (_service != nullptr)
-            _service->setProtocol (nullptr);
-
-        dropConnection();
-    }
-
-    void dropConnection()
-    {
-        _protocol.reset();
-        _transport.reset();
-
-        if (_device != nullptr)
-            _device->close();
-
-        _device = nullptr;
-    }
-
     Data::FirmwareVersionInfo _minimum;
     std::unique_ptr<SimUnit::SimulatedUnit> _unit;
     std::unique_ptr<Service> _service;
     std::unique_ptr<Recorder> _recorder;
-    std::unique_ptr<Korvantal::USBDeviceManager> _manager;
-    Korvantal::IUSBHIDDevice* _device = nullptr;
-    std::unique_ptr<Korvantal::KorvantalUSBPacketIO> _transport;
-    std::unique_ptr<Korvantal::KorvantalProtocol> _protocol;
+    std::unique_ptr<TestSupport::ServiceConnector> _connector;
 };
 
 SimUnit::UnitOptions unitWithVersions (SimUnit::Version system, SimUnit::Version dsp)

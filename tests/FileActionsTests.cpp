@@ -5,6 +5,7 @@
 #include "KorvantalDataFile.h"
 #include "KorvantalUSBPacketIO.h"
 #include "MainComponent.h"
+#include "ServiceConnector.h"
 #include "SimulatedUnit.h"
 #include "StockAmpTable.h"
 #include "TestSupport.h"
@@ -178,7 +179,7 @@ std::string errorAlert (const std::string& message)
 
 // The editor's pieces over one simulated unit, built and torn down in the application's order:
 // the service, the main component, and the connection the application's scan builds.
-class EditorRig : private Korvantal::USBDeviceManager::Handler
+class EditorRig
 {
 public:
     explicit EditorRig (SimUnit::UnitOptions options = {})
@@ -202,19 +203,17 @@ public:
         _settings = std::make_unique<juce::PropertiesFile> (directory().getChildFile ("editor.settings"), settingsOptions);
         _component = std::make_unique<MainComponent> (_settings.get(), _service.get());
 
-        Korvantal::USBDeviceManager::Handler* handler = this;
-        _manager = std::make_unique<Korvantal::USBDeviceManager> (
-            handler, std::vector<std::pair<uint16_t, uint16_t>> { { kVendorId, kProductId } });
+        _connector = std::make_unique<TestSupport::ServiceConnector> (_service.get(), kVendorId, kProductId);
     }
 
-    ~EditorRig() override
+    ~EditorRig()
     {
         takeAlerts (0);
         _component.reset();
         _service->removeListener (&_statusListener);
+        _connector->forgetService();
         _service.reset();
-        dropConnection();
-        _manager.reset();
+        _connector.reset();
         _unit.reset();
     }
 
@@ -226,7 +225,7 @@ public:
     juce::File directory() const { return juce::File (_directory); }
     juce::File file (const char* name) const { return directory().getChildFile (name); }
 
-    void scan() { _manager->scanDevices(); }
+    void scan() { _connector->scan(); }
 
     // Runs the message loop and the application's device scan until the condition holds.
     bool waitFor (const std::function<bool()>& condition, std::chrono::milliseconds timeout = kWait)
@@ -292,45 +291,6 @@ public:
     std::vector<FileActionsTestAccess::FileRequest> requests;
 
 private:
-    void deviceAdded (Korvantal::IUSBHIDDevice* device) override
-    {
-        if (_device != nullptr)
-            return;
-
-        _device = device;
-        _transport = std::make_unique<Korvantal::KorvantalUSBPacketIO> (device);
-        _protocol = std::make_unique<Korvantal::KorvantalProtocol> (_transport.get(), 3);
-
-        const auto deadline = std::chrono::steady_clock::now() + kWait;
-        while (_protocol->getState() != Korvantal::KorvantalProtocol::kConnected && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for (1ms);
-
-        if (_service != nullptr)
-            _service->setProtocol (_protocol.get());
-    }
-
-    void deviceRemoved (Korvantal::IUSBHIDDevice* device) override
-    {
-        if (device != _device)
-            return;
-
-        if (_service != nullptr)
-            _service->setProtocol (nullptr);
-
-        dropConnection();
-    }
-
-    void dropConnection()
-    {
-        _protocol.reset();
-        _transport.reset();
-
-        if (_device != nullptr)
-            _device->close();
-
-        _device = nullptr;
-    }
-
     std::string _directory;
     Data::FirmwareVersionInfo _minimum;
     std::unique_ptr<SimUnit::SimulatedUnit> _unit;
@@ -339,10 +299,7 @@ private:
     std::atomic<int> _statusReports { 0 };
     std::unique_ptr<juce::PropertiesFile> _settings;
     std::unique_ptr<MainComponent> _component;
-    std::unique_ptr<Korvantal::USBDeviceManager> _manager;
-    Korvantal::IUSBHIDDevice* _device = nullptr;
-    std::unique_ptr<Korvantal::KorvantalUSBPacketIO> _transport;
-    std::unique_ptr<Korvantal::KorvantalProtocol> _protocol;
+    std::unique_ptr<TestSupport::ServiceConnector> _connector;
 };
 
 std::vector<bool> enabledFlags (const std::vector<EditorRig::Item>& items)
