@@ -323,6 +323,24 @@ TEST (DataFileReader, keepsTheLowThirtyTwoBitsOfAWiderWord)
     EXPECT_EQ (file.segments[0], bytes ({ 0x9A, 0x78, 0x56, 0x34, 0x0B, 0, 0, 0 }));
 }
 
+TEST (DataFileReader, takesAHexPrefixAfterTheWordMarkerAsScanfDoes)
+{
+    // A doubled prefix is read past, like scanf's %x does; a prefix without a digit after it
+    // leaves the value 0.
+    DataFile file;
+    ASSERT_TRUE (readFromText ("# File Type: Preset data, Index = 0\n"
+                               "# Data Segment 0 Start\n"
+                               "0x0x1f\n"
+                               "0x 0X5\n"
+                               "0x-0x1\n"
+                               "0x0xg\n"
+                               "# Data Segment 0 End\n\n",
+                               file)
+                    .ok);
+    ASSERT_EQ (file.segments.size(), 1u);
+    EXPECT_EQ (file.segments[0], bytes ({ 0x1F, 0, 0, 0, 0x05, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0 }));
+}
+
 TEST (DataFileReader, endsASegmentAtASecondStartLineAndWaitsForTheNextSegmentLine)
 {
     DataFile file;

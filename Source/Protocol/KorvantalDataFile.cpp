@@ -113,14 +113,18 @@ int hexDigitValue (char c)
     return -1;
 }
 
-// Like scanf's %x: white space, an optional sign, at least one hexadecimal digit. A value
-// wider than 32 bits keeps its low 32 bits (its last eight digits).
+// Like scanf's %x: white space, an optional sign, an optional "0x" prefix, at least one
+// hexadecimal digit. A value wider than 32 bits keeps its low 32 bits (its last eight digits).
 bool scanHex (const char*& p, uint32_t& value)
 {
     skipSpaces (p);
     const bool negative = *p == '-';
     if (*p == '-' || *p == '+')
         ++p;
+
+    // The prefix counts only with a digit after it; "0xg" reads as the digit 0.
+    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && hexDigitValue (p[2]) >= 0)
+        p += 2;
 
     if (hexDigitValue (*p) < 0)
         return false;
