@@ -150,10 +150,11 @@ void MainComponent::toggleBlockEnabled (BlockID block)
 
 void MainComponent::cycleFootswitchAssignment (TovarekMk2ParamID id)
 {
-    // Not assigned -> assigned -> invert -> not assigned. A value outside the three starts the
-    // cycle again rather than sending a state the unit does not know.
+    // Not assigned -> assigned -> invert -> not assigned, counting on from the value modulo 3. A
+    // negative value or one that is no number starts the cycle again rather than sending a state
+    // the unit does not know.
     const double current = std::trunc (currentValue (id).value);
-    const double next = (current >= 0.0 && current < 2.0) ? current + 1.0 : 0.0;
+    const double next = (std::isfinite (current) && current >= 0.0) ? std::fmod (current + 1.0, 3.0) : 0.0;
     setParameter (id, sentValue (next));
 }
 

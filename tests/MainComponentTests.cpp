@@ -566,6 +566,22 @@ TEST (MainComponentBindings, aFootswitchAssignmentCyclesAndShowsOnlyWhatTheServi
     }
 }
 
+TEST (MainComponentBindings, anAssignmentAboveTheThreeStatesCountsOnModuloThree)
+{
+    ConnectedEditor editor;
+    ASSERT_TRUE (editor.attach());
+    auto* button = editor.view.assignmentButtons()[0]; // footswitch A, gate
+
+    editor.unit().turnKnob (kParamFootswitchAGate, 4.0f);
+    ASSERT_TRUE (pumpUntil ([&] { return button->_currentState == 4; }));
+
+    editor.unit().clearHostPackets();
+    button->_clickCallback();
+    ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
+    EXPECT_EQ (setParameterPackets (editor.unit()),
+               (std::vector<std::vector<uint8_t>> { setParameterPacket (kParamFootswitchAGate, 2.0f) }));
+}
+
 TEST (MainComponentBindings, typedTextIsScaledClampedAndSent)
 {
     ConnectedEditor editor;
