@@ -208,10 +208,7 @@ Korvantal::Result TovarekMk2EditorService::setProtocol (KorvantalProtocol* proto
 
     if (! updateWaiting)
     {
-        {
-            std::lock_guard<std::mutex> lock (_stateMutex);
-            _taskQueue.cancelAll();
-        }
+        cancelQueuedTasks();
         setState (Disconnected);
     }
 
@@ -385,6 +382,7 @@ const TovarekMk2EditorService::ParameterMapValues* TovarekMk2EditorService::valu
 Korvantal::Result TovarekMk2EditorService::startTask (State state, Body body)
 {
     KorvantalProtocol* protocol = nullptr;
+    uint64_t cancelsAtStart = 0;
     {
         std::lock_guard<std::mutex> lock (_stateMutex);
 
@@ -396,22 +394,31 @@ Korvantal::Result TovarekMk2EditorService::startTask (State state, Body body)
 
         _state = state;
         protocol = _protocol;
+        cancelsAtStart = _cancelCount;
     }
 
     notifyStateChanged (state);
-    queueStartedTask (protocol, std::move (body));
+    queueStartedTask (protocol, cancelsAtStart, std::move (body));
     return Result::success;
 }
 
-void TovarekMk2EditorService::queueStartedTask (KorvantalProtocol* protocol, Body body)
+void TovarekMk2EditorService::queueStartedTask (KorvantalProtocol* protocol, uint64_t cancelsAtStart, Body body)
 {
     // Queued only after the listeners have heard of the starter's state, so they never hear the
-    // task's own states first. The state already refuses other starters; a detach or a new
-    // attach in between has cancelled or replaced what the task was for.
+    // task's own states first. The state already refuses other starters; a detach, a new attach
+    // or a cancelAll in between (a communication error on the reader thread) has cancelled or
+    // replaced what the task was for, as it would have cancelled the task had it been queued.
     std::lock_guard<std::mutex> lock (_stateMutex);
 
-    if (_protocol == protocol)
+    if (_protocol == protocol && _cancelCount == cancelsAtStart)
         _taskQueue.push (std::move (body), nullptr);
+}
+
+void TovarekMk2EditorService::cancelQueuedTasks()
+{
+    std::lock_guard<std::mutex> lock (_stateMutex);
+    ++_cancelCount;
+    _taskQueue.cancelAll();
 }
 
 Korvantal::Result TovarekMk2EditorService::runTask (Body body)
@@ -522,6 +529,7 @@ Korvantal::Result TovarekMk2EditorService::beginFirmwareUpdate (const TovarekMk2
                                                                 std::function<void (double)> progress)
 {
     KorvantalProtocol* protocol = nullptr;
+    uint64_t cancelsAtStart = 0;
     {
         std::lock_guard<std::mutex> lock (_stateMutex);
 
@@ -534,10 +542,11 @@ Korvantal::Result TovarekMk2EditorService::beginFirmwareUpdate (const TovarekMk2
 
         _state = UpdatingFirmware;
         protocol = _protocol;
+        cancelsAtStart = _cancelCount;
     }
 
     notifyStateChanged (UpdatingFirmware);
-    queueStartedTask (protocol, [this, archive, progress] (Task& task) { return firmwareUpdateBody (task, archive, progress); });
+    queueStartedTask (protocol, cancelsAtStart, [this, archive, progress] (Task& task) { return firmwareUpdateBody (task, archive, progress); });
     return Result::success;
 }
 
@@ -562,9 +571,7 @@ Korvantal::Result TovarekMk2EditorService::requestRefreshCurrentPreset (bool ful
 Korvantal::Result TovarekMk2EditorService::cancelAll()
 {
     logMessage (kLogDebug, "TovarekMk2EditorService: cancelAll");
-
-    std::lock_guard<std::mutex> lock (_stateMutex);
-    _taskQueue.cancelAll();
+    cancelQueuedTasks();
     return Result::success;
 }
 

@@ -158,7 +158,8 @@ private:
     // Starting tasks.
     Result startTask (State state, Body body);
     Result runTask (Body body);
-    void queueStartedTask (Korvantal::KorvantalProtocol* protocol, Body body);
+    void queueStartedTask (Korvantal::KorvantalProtocol* protocol, uint64_t cancelsAtStart, Body body);
+    void cancelQueuedTasks();
 
     // State and notifications.
     void setState (State state);
@@ -228,6 +229,8 @@ private:
     int _favouriteSwitchIndex = 0;
     int _currentAmpIndex = 0;
     int _currentCabIndex = 0;
+    // Counts cancelAll calls, so a starter can tell that one came between its state change and its push.
+    uint64_t _cancelCount = 0;
 
     // The protocol the worker is calling right now (null when none) and the calling thread;
     // guarded by _stateMutex, signalled through _protocolCallEnded when the call returns.

@@ -798,6 +798,36 @@ TEST (EditorServiceTasks, sendAnAmpToAUserSlotInBlockOrder)
     EXPECT_FALSE (rig.service().isModified());
 }
 
+// A cancelAll that lands between a starter's state change and its push (a communication error on
+// the reader thread) cancels the task just as it would have, had the task been queued first.
+TEST (EditorServiceTasks, aCancelBetweenTheStartersStateAndItsPushDropsTheTask)
+{
+    ServiceRig rig;
+    ASSERT_TRUE (rig.connectAndRefresh());
+    rig.unit().clearHostPackets();
+
+    Service::Listener canceller;
+    bool cancelled = false;
+    canceller.stateChanged = [&] (Service::State state)
+    {
+        if (state == Service::Sending && ! cancelled)
+        {
+            cancelled = true;
+            rig.service().cancelAll();
+        }
+    };
+    rig.service().addListener (&canceller);
+
+    ASSERT_TRUE (rig.service().setAmpData (1, makeAmp ("Tweed", 42)).ok);
+    rig.service().removeListener (&canceller);
+    EXPECT_TRUE (cancelled);
+
+    // A task queued in spite of the cancel would reach the unit within microseconds; this bound can
+    // only let such a fault pass on a stalled machine, never fail a correct service.
+    EXPECT_FALSE (rig.unit().waitForHostPackets (1, 500ms));
+    EXPECT_TRUE (requests (rig.unit().hostPackets()).empty());
+}
+
 TEST (EditorServiceTasks, sendACabinetToTheEditBufferWithADeviceSafeName)
 {
     ServiceRig rig;
