@@ -1,5 +1,6 @@
 // How the protocol meets a unit that refuses, stays silent, sends malformed or unexpected reports,
 // answers late or drops off the bus. Every case starts from a good unit and changes one thing.
+#include "CleanBus.h"
 #include "KorvantalProtocol.h"
 #include "LoaderImage.h"
 #include "UnitConnection.h"
@@ -16,14 +17,7 @@ namespace
 constexpr auto kWait = milliseconds (5000);
 using Clock = std::chrono::steady_clock;
 
-// Resets the bus before any member is built and after all are gone.
-struct CleanBus : ::testing::Test
-{
-    CleanBus() { SimHid::Bus::instance().reset(); }
-    ~CleanBus() override { SimHid::Bus::instance().reset(); }
-};
-
-struct ProtocolFaults : CleanBus
+struct ProtocolFaults : TestSupport::CleanBus
 {
     ~ProtocolFaults() override { connection.reset(); }
 

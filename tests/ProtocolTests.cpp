@@ -1,5 +1,6 @@
 // The protocol's operations against the simulated unit, through the real HID device, transport
 // and protocol: the exact bytes the unit receives, and what the host makes of the answers.
+#include "CleanBus.h"
 #include "KorvantalProtocol.h"
 #include "LoaderImage.h"
 #include "UnitConnection.h"
@@ -55,13 +56,7 @@ Bytes pairBlock (const std::vector<std::pair<uint32_t, uint32_t>>& pairs, size_t
     return block;
 }
 
-struct Fixture : ::testing::Test
-{
-    Fixture() { SimHid::Bus::instance().reset(); }
-    ~Fixture() override { SimHid::Bus::instance().reset(); }
-};
-
-struct ProtocolWire : Fixture
+struct ProtocolWire : TestSupport::CleanBus
 {
     std::unique_ptr<UnitConnection> connection = std::make_unique<UnitConnection>();
     SimulatedUnit& unit = connection->unit();

@@ -3,6 +3,7 @@
 #include "EmbeddedData.h"
 #include "IOUtils.h"
 #include "KorvantalDataFile.h"
+#include "CleanBus.h"
 #include "KorvantalProtocol.h"
 #include "LoaderImage.h"
 #include "TestSupport.h"
@@ -19,14 +20,7 @@ namespace
 {
 constexpr auto kWait = milliseconds (5000);
 
-// Resets the bus before any member is built and after all are gone.
-struct CleanBus : ::testing::Test
-{
-    CleanBus() { SimHid::Bus::instance().reset(); }
-    ~CleanBus() override { SimHid::Bus::instance().reset(); }
-};
-
-struct SimulatedUnitTest : CleanBus
+struct SimulatedUnitTest : TestSupport::CleanBus
 {
     ~SimulatedUnitTest() override { connection.reset(); }
 
