@@ -22,11 +22,12 @@ run_suite () {
 }
 
 # User-interface tests need an X display: start a private Xvfb when there is none,
-# and end it by its process id.
+# and end it by its process id. -noreset: by default the server resets whenever its last
+# client leaves, and a test connecting during that reset dies of a broken pipe.
 xvfb_pid=""
 if [ -z "${DISPLAY:-}" ]; then
     display_number=$(( 90 + RANDOM % 100 ))
-    Xvfb ":$display_number" -screen 0 1280x1024x24 -nolisten tcp > /dev/null 2>&1 &
+    Xvfb ":$display_number" -screen 0 1280x1024x24 -nolisten tcp -noreset > /dev/null 2>&1 &
     xvfb_pid=$!
     trap 'kill "$xvfb_pid" 2>/dev/null || true' EXIT
     export DISPLAY=":$display_number"

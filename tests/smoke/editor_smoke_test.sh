@@ -26,7 +26,7 @@ trap end_started EXIT
 # A display of its own when the caller has none.
 if [ -z "${DISPLAY:-}" ]; then
     display_number=$(( 200 + RANDOM % 100 ))
-    Xvfb ":$display_number" -screen 0 1280x1024x24 -nolisten tcp > /dev/null 2>&1 &
+    Xvfb ":$display_number" -screen 0 1280x1024x24 -nolisten tcp -noreset > /dev/null 2>&1 &
     pids_to_end+=("$!")
     export DISPLAY=":$display_number"
     for _ in $(seq 100); do
