@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    build-essential cmake ninja-build pkg-config python3
+    build-essential cmake ninja-build pkg-config python3 ccache
     juce-modules-source
     libhidapi-dev
     libgtest-dev libgmock-dev libbenchmark-dev
