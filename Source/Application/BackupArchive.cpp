@@ -2,6 +2,9 @@
 
 #include "KorvantalDataFile.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace Korvantal
 {
 
@@ -24,64 +27,81 @@ constexpr size_t kEntryInitialSize = 256;
 constexpr int kStoredCompression = 0;
 constexpr int kZipWriteBufferSize = 16384;
 
-// Passes reads through until more than kMaxBackupEntrySize bytes have arrived.
-class BoundedInputStream : public IInputStream
-{
-public:
-    BoundedInputStream (IInputStream& inner, const juce::String& name) : _inner (inner), _name (name) {}
+// The large reads that take an entry into memory.
+constexpr size_t kEntryReadChunkSize = 65536;
 
-    Result read (void* buffer, size_t size, size_t& bytesRead) override
-    {
-        const Result result = _inner.read (buffer, size, bytesRead);
-        if (! result.ok)
-            return result;
+enum class EntryKind { Skipped, Version, Firmware, Preset, Globals, Unrecognised };
 
-        _total += bytesRead;
-        if (_total > kMaxBackupEntrySize)
-            return KORVANTAL_ERROR ("Backup entry too large: '%s'", _name.toRawUTF8());
-
-        return Result::success;
-    }
-
-    bool isExhausted() override { return _inner.isExhausted(); }
-
-private:
-    IInputStream& _inner;
-    const juce::String& _name;
-    size_t _total = 0;
-};
-
-Result readEntry (const juce::String& name, IInputStream& stream, TovarekMk2Archive& archive)
+EntryKind entryKind (const juce::String& name)
 {
     if (name.startsWith (kHiddenPrefix) || name.startsWith (kMacResourcePrefix))
-        return Result::success;
-
+        return EntryKind::Skipped;
     if (name.endsWithIgnoreCase (kVersionEntryName))
-    {
-        archive.versionInfo = std::make_unique<FirmwareVersionInfo>();
-        return parseFirmwareVersionText (stream, *archive.versionInfo);
-    }
-
+        return EntryKind::Version;
     if (name.endsWithIgnoreCase (kFirmwareEntryName))
-    {
-        archive.firmwareImage = std::make_unique<std::vector<uint8_t>>();
-        return readBitReversedStream (stream, *archive.firmwareImage);
-    }
-
+        return EntryKind::Firmware;
     if (name.endsWithIgnoreCase (kPresetEntryExtension))
-    {
-        archive.presets.emplace_back();
-        auto& entry = archive.presets.back();
-        return readArchivePreset (stream, entry.preset, &entry.index);
-    }
-
+        return EntryKind::Preset;
     if (name.endsWithIgnoreCase (kGlobalsEntryExtension))
+        return EntryKind::Globals;
+    return EntryKind::Unrecognised;
+}
+
+// Takes the entry's content into memory in large reads: the framework's stream over a stored
+// entry reads the file unbuffered, and the data-file readers take a byte at a time. Reads at
+// most limit + 1 bytes, so content beyond the limit shows in its size without being inflated.
+// The declared sizes of the zip's directory are never trusted for an allocation.
+Result readContent (juce::InputStream& input, size_t limit, std::vector<uint8_t>& content)
+{
+    InStreamWrapper stream (&input);
+    content.clear();
+
+    while (content.size() <= limit)
     {
-        archive.globals = std::make_unique<Globals>();
-        return readGlobalsFile (stream, *archive.globals);
+        const size_t size = content.size();
+        content.resize (size + std::min (kEntryReadChunkSize, limit + 1 - size));
+
+        size_t got = 0;
+        const Result result = stream.read (content.data() + size, content.size() - size, got);
+        content.resize (size + (result.ok ? std::min (got, content.size() - size) : 0));
+
+        if (! result.ok)
+            return result;
+        if (got == 0)
+            break;
     }
 
-    logMessage (kLogWarning, "Unrecognized entry in backup archive: '%s'", name.toRawUTF8());
+    return Result::success;
+}
+
+Result readEntry (EntryKind kind, IInputStream& stream, TovarekMk2Archive& archive)
+{
+    switch (kind)
+    {
+        case EntryKind::Version:
+            archive.versionInfo = std::make_unique<FirmwareVersionInfo>();
+            return parseFirmwareVersionText (stream, *archive.versionInfo);
+
+        case EntryKind::Firmware:
+            archive.firmwareImage = std::make_unique<std::vector<uint8_t>>();
+            return readBitReversedStream (stream, *archive.firmwareImage);
+
+        case EntryKind::Preset:
+        {
+            archive.presets.emplace_back();
+            auto& entry = archive.presets.back();
+            return readArchivePreset (stream, entry.preset, &entry.index);
+        }
+
+        case EntryKind::Globals:
+            archive.globals = std::make_unique<Globals>();
+            return readGlobalsFile (stream, *archive.globals);
+
+        case EntryKind::Skipped:
+        case EntryKind::Unrecognised:
+            break;
+    }
+
     return Result::success;
 }
 } // namespace
@@ -161,6 +181,9 @@ Result readBackupArchiveZip (juce::ZipFile& zip, TovarekMk2Archive& archive)
     if (zip.getNumEntries() == 0)
         return KORVANTAL_ERROR ("Not a valid backup file");
 
+    std::vector<uint8_t> content;
+    size_t contentLeft = kMaxBackupContentSize;
+
     for (int i = 0; i < zip.getNumEntries(); ++i)
     {
         std::unique_ptr<juce::InputStream> input (zip.createStreamForEntry (i));
@@ -173,12 +196,27 @@ Result readBackupArchiveZip (juce::ZipFile& zip, TovarekMk2Archive& archive)
         }
 
         const juce::String name = zipEntry->filename;
-        InStreamWrapper wrapper (input.get());
-        BoundedInputStream bounded (wrapper, name);
+        const EntryKind kind = entryKind (name);
 
-        const Result result = readEntry (name, bounded, archive);
+        if (kind == EntryKind::Unrecognised)
+            logMessage (kLogWarning, "Unrecognized entry in backup archive: '%s'", name.toRawUTF8());
+        if (kind == EntryKind::Skipped || kind == EntryKind::Unrecognised)
+            continue;
+
+        Result result = readContent (*input, std::min (kMaxBackupEntrySize, contentLeft), content);
         input.reset();
+        if (! result.ok)
+            return result;
 
+        if (content.size() > kMaxBackupEntrySize)
+            return KORVANTAL_ERROR ("Backup entry too large: '%s'", name.toRawUTF8());
+        if (content.size() > contentLeft)
+            return KORVANTAL_ERROR ("Not a valid backup file");
+        contentLeft -= content.size();
+
+        juce::MemoryInputStream memory (content.data(), content.size(), false);
+        InStreamWrapper stream (&memory);
+        result = readEntry (kind, stream, archive);
         if (! result.ok)
             return result;
     }

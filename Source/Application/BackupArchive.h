@@ -22,6 +22,11 @@ namespace Korvantal
 // image 128 KB), and a compressed entry must not be able to inflate without bound.
 constexpr size_t kMaxBackupEntrySize = 8 * 1024 * 1024;
 
+// Largest content of all the entries the reader takes in together. A backup's is a quarter of a
+// megabyte; a zip directory may list one compressed entry thousands of times, and each listing
+// would otherwise be inflated and parsed again.
+constexpr size_t kMaxBackupContentSize = 8 * 1024 * 1024;
+
 // One entry's content, written into memory before the zip is built so that the target file is
 // replaced only once every entry exists. Members are destroyed stream, name, then data.
 struct ArchiveEntry
@@ -44,7 +49,10 @@ Result readBackupArchive (const juce::File& file, KorvantalData::TovarekMk2Archi
 
 // Reads the zip's entries into the archive, recognising them by their name endings (case
 // ignored); names beginning with "." or "__MACOSX" are skipped, others logged and skipped.
-// On a failed entry the archive keeps what was read, including the member being filled.
+// Each recognised entry is taken into memory first: one larger than kMaxBackupEntrySize fails
+// with "Backup entry too large: '<name>'", and content beyond kMaxBackupContentSize in all
+// fails with "Not a valid backup file", before the entry's member is made. On a failed entry
+// the archive keeps what was read, including the member being filled.
 Result readBackupArchiveZip (juce::ZipFile& zip, KorvantalData::TovarekMk2Archive& archive);
 
 // Appends an entry of that name to the list and returns the stream to write its content to.
