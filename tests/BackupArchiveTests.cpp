@@ -236,19 +236,6 @@ TEST (BackupArchiveWriter, failsToOverwriteATargetThatCannotBeDeleted)
     EXPECT_TRUE (target.getChildFile ("inside").exists());
 }
 
-TEST (BackupArchiveWriter, addsEntriesThatCollectTheirContentInMemory)
-{
-    ArchiveEntryList entries;
-    IOutputStream& stream = addArchiveEntry (entries, "a.txt");
-    ASSERT_TRUE (stream.write ("hello", 5).ok);
-    addArchiveEntry (entries, "b.txt");
-
-    ASSERT_EQ (entries.size(), 2);
-    EXPECT_EQ (entries[0]->name, "a.txt");
-    EXPECT_EQ (entries[0]->data.toString(), "hello");
-    EXPECT_EQ (entries[1]->data.getDataSize(), 0u);
-}
-
 // ---------------------------------------------------------------- reading our own bundles
 
 TEST (BackupArchiveReader, readsBackTheWritersPresetsInOrderWithTheirIndexes)
@@ -370,60 +357,66 @@ TEST (BackupArchiveReader, letsALaterGlobalsEntryWinAndKeepsPresetsOfTheSameInde
     expectSamePreset (archive.presets[1].preset, makePreset (2));
 }
 
-TEST (BackupArchiveReader, endsAtAPresetEntryOfAnotherTypeLeavingADefaultEntry)
-{
-    const TempDirectory dir ("bundleWrongType");
-    DataFile amp (kDataFileTypeAmpModel, 9, 4);
-    TestSupport::ByteOutputStream ampText;
-    ASSERT_TRUE (writeDataFile (amp, ampText).ok);
-    const std::string good = writeTextFile (dir + "/good.txt", presetText (makePreset (1), 4));
-    const std::string wrong = writeTextFile (dir + "/amp.txt", ampText.text);
-    const std::string zip = dir + "/Wrong.t2u";
-    makeWithPython (zip, { "stored:Zelkor_TovarekMk2_4.tvp=" + good, "stored:Zelkor_TovarekMk2_5.tvp=" + wrong,
-                           "stored:Zelkor_Korvantal_0.glo=" + good });
-
-    TovarekMk2Archive archive;
-    EXPECT_EQ (readBackupArchive (juce::File (zip), archive).message, "Not a preset file");
-    ASSERT_EQ (archive.presets.size(), 2u);
-    EXPECT_EQ (archive.presets[0].index, 4u);
-    EXPECT_EQ (archive.presets[1].index, 0u);
-    EXPECT_TRUE (archive.presets[1].preset.parameters.empty());
-    EXPECT_EQ (archive.globals, nullptr);
-}
-
-TEST (BackupArchiveReader, passesUpTheFormatFailuresOfAPresetEntry)
+TEST (BackupArchiveReader, endsAtAFailedPresetEntryKeepingWhatCameBeforeAndADefaultEntry)
 {
     const TempDirectory dir ("bundleBadPreset");
-    DataFile three (kDataFileTypePreset, 1, 3);
-    TestSupport::ByteOutputStream threeText;
-    ASSERT_TRUE (writeDataFile (three, threeText).ok);
-    const std::string tooFew = writeTextFile (dir + "/three.txt", threeText.text);
-    const std::string noHeader = writeTextFile (dir + "/plain.txt", "just text\n");
+    auto fileText = [] (const DataFile& file) {
+        TestSupport::ByteOutputStream out;
+        EXPECT_TRUE (writeDataFile (file, out).ok);
+        return out.text;
+    };
+    const std::string good = writeTextFile (dir + "/good.txt", presetText (makePreset (1), 4));
+    const std::pair<std::string, std::string> cases[] = {
+        { fileText (DataFile (kDataFileTypeAmpModel, 9, 4)), "Not a preset file" },
+        { fileText (DataFile (kDataFileTypePreset, 1, 3)), "Too few segments in preset file" },
+        { "just text\n", "Reached end of file looking for type" },
+    };
 
-    const std::pair<std::string, std::string> cases[] = { { tooFew, "Too few segments in preset file" },
-                                                          { noHeader, "Reached end of file looking for type" } };
-    for (const auto& [source, message] : cases)
+    for (const auto& [text, message] : cases)
     {
+        const std::string bad = writeTextFile (dir + "/bad.txt", text);
         const std::string zip = dir + "/Bad.t2u";
-        makeWithPython (zip, { "stored:p.tvp=" + source });
+        makeWithPython (zip, { "stored:Zelkor_TovarekMk2_4.tvp=" + good, "stored:Zelkor_TovarekMk2_5.tvp=" + bad,
+                               "stored:Zelkor_Korvantal_0.glo=" + good });
+
         TovarekMk2Archive archive;
         EXPECT_EQ (readBackupArchive (juce::File (zip), archive).message, message);
-        ASSERT_EQ (archive.presets.size(), 1u);
-        EXPECT_EQ (archive.presets[0].index, 0u);
+        ASSERT_EQ (archive.presets.size(), 2u) << message;
+        EXPECT_EQ (archive.presets[0].index, 4u);
+        EXPECT_EQ (archive.presets[1].index, 0u) << message;
+        EXPECT_TRUE (archive.presets[1].preset.parameters.empty()) << message;
+        EXPECT_EQ (archive.globals, nullptr) << "the read ends at the failed entry";
     }
 }
 
-TEST (BackupArchiveReader, refusesAnEntryThatInflatesBeyondTheBound)
+TEST (BackupArchiveReader, boundsWhatAnEntryAndAllEntriesInflateTo)
 {
     const TempDirectory dir ("bundleBomb");
     const std::string zeros = dir + "/zeros.bin";
     TestSupport::writeFileBytes (zeros, std::vector<uint8_t> (kMaxBackupEntrySize + 1, 0));
-    const std::string zip = dir + "/Bomb.t2u";
-    makeWithPython (zip, { "deflated:ZelkorAmp.ldr=" + zeros });
-    ASSERT_LT (juce::File (zip).getSize(), 100000);
+    const std::string bomb = dir + "/Bomb.t2u";
+    makeWithPython (bomb, { "deflated:ZelkorAmp.ldr=" + zeros });
 
-    TovarekMk2Archive archive;
-    EXPECT_EQ (readBackupArchive (juce::File (zip), archive).message, "Backup entry too large: 'ZelkorAmp.ldr'");
-    ASSERT_NE (archive.firmwareImage, nullptr);
-    EXPECT_LE (archive.firmwareImage->size(), kMaxBackupEntrySize + 256);
+    // One small compressed preset that the zip's directory lists again and again.
+    const std::string text = presetText (makePreset (1), 1);
+    const std::string preset = writeTextFile (dir + "/preset.txt", text);
+    const std::string repeated = dir + "/Repeated.t2u";
+    const size_t presetsThatFit = kMaxBackupContentSize / text.size();
+    ASSERT_EQ (TestSupport::runCommand ("python3 " + quoted (kZipTool) + " repeat " + quoted (repeated) + " "
+                                        + quoted ("Zelkor_TovarekMk2_1.tvp=" + preset) + " "
+                                        + std::to_string (presetsThatFit + 20)),
+               0);
+
+    const std::tuple<std::string, std::string, size_t> cases[] = {
+        { bomb, "Backup entry too large: 'ZelkorAmp.ldr'", 0 },
+        { repeated, "Not a valid backup file", presetsThatFit },
+    };
+    for (const auto& [zip, message, presets] : cases)
+    {
+        ASSERT_LT (juce::File (zip).getSize(), 1000000);
+        TovarekMk2Archive archive;
+        EXPECT_EQ (readBackupArchive (juce::File (zip), archive).message, message);
+        EXPECT_EQ (archive.presets.size(), presets) << message;
+        EXPECT_EQ (archive.firmwareImage, nullptr) << "no member is made for content beyond the bound";
+    }
 }
