@@ -212,45 +212,25 @@ TEST (ParamBlock, keepsEveryFloatBitPattern)
     expectSameBits (decoded, map);
 }
 
-TEST (ParamBlock, decodingStopsAtTheFirstEndIdEvenWithPairsAfterIt)
+TEST (ParamBlock, decodingStopsAtTheFirstEndIdLetsALaterDuplicateWinAndReplacesTheMap)
 {
-    Bytes block (32, 0);
-    put (block, 0, 7);
-    put (block, 4, 0x40000000);
-    put (block, 8, 0xFFFFFFFF);
-    put (block, 12, 0x12345678); // an end pair's value is not looked at
-    put (block, 16, 9);
-    put (block, 20, 0x3F800000);
+    const std::pair<std::vector<uint32_t>, ParameterMap> rows[] = {
+        { { 7, 0x40000000, 0xFFFFFFFF, 0x12345678, 9, 0x3F800000 }, { { 7, 2.0f } } }, // an end pair's value is not looked at
+        { { 3, 0x3F800000, 4, 0x40400000, 3, 0xC0000000 }, { { 3, -2.0f }, { 4, 3.0f } } },
+        { { 1, 0x3F800000 }, { { 1, 1.0f } } },
+        { { 0xFFFFFFFF, 0x40800000, 1, 0x3F800000 }, {} },
+    };
 
-    ParameterMap decoded;
-    decodeParamBlock (block.data(), block.size(), decoded);
-    expectSameBits (decoded, { { 7, 2.0f } });
-}
+    for (const auto& [words, expected] : rows)
+    {
+        Bytes block (4 * words.size(), 0);
+        for (size_t i = 0; i < words.size(); ++i)
+            put (block, 4 * i, words[i]);
 
-TEST (ParamBlock, decodingKeepsTheLaterOfTwoEqualIds)
-{
-    Bytes block (24, 0);
-    put (block, 0, 3);
-    put (block, 4, 0x3F800000);
-    put (block, 8, 4);
-    put (block, 12, 0x40400000);
-    put (block, 16, 3);
-    put (block, 20, 0xC0000000);
-
-    ParameterMap decoded;
-    decodeParamBlock (block.data(), block.size(), decoded);
-    expectSameBits (decoded, { { 3, -2.0f }, { 4, 3.0f } });
-}
-
-TEST (ParamBlock, decodingReplacesWhatTheMapHeld)
-{
-    Bytes block (8, 0);
-    put (block, 0, 1);
-    put (block, 4, 0x3F800000);
-
-    ParameterMap decoded { { 2, 5.0f }, { 1, 9.0f } };
-    decodeParamBlock (block.data(), block.size(), decoded);
-    expectSameBits (decoded, { { 1, 1.0f } });
+        ParameterMap decoded { { 2, 5.0f }, { 1, 9.0f } };
+        ASSERT_TRUE (decodeParamBlock (block.data(), block.size(), decoded).ok);
+        expectSameBits (decoded, expected);
+    }
 }
 
 TEST (ParamBlock, decodesOnlyWholePairsOfTheGivenSize)
@@ -291,68 +271,36 @@ TEST (ParamBlock, shortPresetFormReadsAtMost128PairsOfALongerAnswer)
     EXPECT_EQ (decoded.rbegin()->first, 128u);
 }
 
-TEST (ParamBlock, anEntryWithTheEndIdIsWrittenLastButLostOnTheWayBack)
+TEST (ParamBlock, anEntryWithTheEndIdIsWrittenLast)
 {
     const ParameterMap map { { 0xFFFFFFFF, 4.0f }, { 1, 1.0f } };
     Bytes block (kGlobalsBlockSize, 0);
     ASSERT_TRUE (encodeParamBlock (map, block.data(), kGlobalsParamPairs).ok);
     EXPECT_EQ (get (block, 8), 0xFFFFFFFFu);
     EXPECT_EQ (get (block, 12), 0x40800000u);
-
-    ParameterMap decoded;
-    decodeParamBlock (block.data(), block.size(), decoded);
-    expectSameBits (decoded, { { 1, 1.0f } });
 }
 
-TEST (CabinetName, storesOneCharacterPerWordWithZeroWordsAfter)
+TEST (CabinetName, storesUpToFifteenCharactersOnePerWordAndReadsThemBack)
 {
-    Bytes expected (kCabinetNameBlockSize, 0);
-    put (expected, 0, 'G');
-    put (expected, 4, 'r');
-    put (expected, 8, 'e');
-    put (expected, 12, 'e');
-    put (expected, 16, 'n');
+    const std::pair<std::string, std::string> rows[] = {
+        { "Green", "Green" },
+        { "ABCDEFGHIJKLMNO", "ABCDEFGHIJKLMNO" },    // fills words 0 to 14; word 15 stays zero
+        { "ABCDEFGHIJKLMNOP", "ABCDEFGHIJKLMNO" },   // the sixteenth character is dropped
+        { std::string ("ab\0cd", 5), "ab" },         // ends at an embedded zero byte
+        { "\xC3\xA9t\xC3\xA9", "\xC3\xA9t\xC3\xA9" }, // each byte of a UTF-8 character in its own word
+        { "", "" },
+    };
 
-    Bytes block (kCabinetNameBlockSize, 0xEE);
-    ASSERT_TRUE (encodeNameSegment ("Green", block.data()).ok);
-    EXPECT_EQ (block, expected);
-}
+    for (const auto& [name, stored] : rows)
+    {
+        Bytes block (kCabinetNameBlockSize, 0xEE);
+        ASSERT_TRUE (encodeNameSegment (name, block.data()).ok);
+        EXPECT_EQ (block, textWords (stored, 16)) << stored;
 
-TEST (CabinetName, fillsFifteenWordsAndKeepsWordFifteenZero)
-{
-    const std::string fifteen = "ABCDEFGHIJKLMNO";
-    Bytes block (kCabinetNameBlockSize, 0xEE);
-    encodeNameSegment (fifteen, block.data());
-    EXPECT_EQ (slice (block, 0, 60), textWords (fifteen, 15));
-    EXPECT_EQ (get (block, 60), 0u);
-
-    Bytes cut (kCabinetNameBlockSize, 0xEE);
-    encodeNameSegment (fifteen + "P", cut.data());
-    EXPECT_EQ (cut, block) << "the sixteenth character is dropped";
-
-    std::string decoded = "old";
-    decodeName (block.data(), decoded, kCabinetNameLength);
-    EXPECT_EQ (decoded, fifteen);
-}
-
-TEST (CabinetName, endsAtAnEmbeddedZeroByte)
-{
-    Bytes block (kCabinetNameBlockSize, 0xEE);
-    encodeNameSegment (std::string ("ab\0cd", 5), block.data());
-    EXPECT_EQ (block, textWords ("ab", 16));
-}
-
-TEST (CabinetName, storesEachByteOfAMultiByteCharacterInItsOwnWord)
-{
-    Bytes block (kCabinetNameBlockSize, 0);
-    encodeNameSegment ("\xC3\xA9t\xC3\xA9", block.data()); // "été" in UTF-8
-    EXPECT_EQ (get (block, 0), 0xC3u);
-    EXPECT_EQ (get (block, 4), 0xA9u);
-    EXPECT_EQ (get (block, 8), uint32_t ('t'));
-
-    std::string decoded;
-    decodeName (block.data(), decoded, kCabinetNameLength);
-    EXPECT_EQ (decoded, "\xC3\xA9t\xC3\xA9");
+        std::string decoded = "previous";
+        ASSERT_TRUE (decodeName (block.data(), decoded, kCabinetNameLength).ok);
+        EXPECT_EQ (decoded, stored);
+    }
 }
 
 TEST (TextField, writesExactly255WordsAndNothingBeyond)
@@ -399,47 +347,29 @@ TEST (NameDecoder, readsNoMoreWordsThanItsLimit)
     }
 }
 
-TEST (NameDecoder, replacesThePreviousTextEvenWithAnEmptyOne)
-{
-    const Bytes block (64, 0);
-    std::string decoded = "previous";
-    decodeName (block.data(), decoded, kCabinetNameLength);
-    EXPECT_EQ (decoded, "");
-}
-
-TEST (AmpNameAndIDBlock, holdsTheIdInWordZeroAndTheNameInWordsOneToSixteen)
-{
-    Bytes expected (kAmpNameAndIDBlockSize, 0);
-    put (expected, 0, 0xDEADBEEF);
-    put (expected, 4, 'T');
-    put (expected, 8, 'w');
-    put (expected, 12, 'i');
-    put (expected, 16, 'n');
-
-    Bytes block (kAmpNameAndIDBlockSize, 0xEE);
-    ASSERT_TRUE (encodeAmpNameAndID ({ 0xDEADBEEF, "Twin" }, block.data()).ok);
-    EXPECT_EQ (block, expected);
-
-    AmpNameAndID decoded { 1, "old" };
-    ASSERT_TRUE (decodeAmpNameAndID (block.data(), decoded).ok);
-    EXPECT_EQ (decoded.id, 0xDEADBEEFu);
-    EXPECT_EQ (decoded.name, "Twin");
-}
-
-TEST (AmpNameAndIDBlock, aSixteenCharacterNameFillsTheBlockWithoutATerminator)
+TEST (AmpNameAndIDBlock, holdsTheIdInWordZeroAndUpToSixteenCharactersWithoutATerminator)
 {
     const std::string sixteen = "0123456789abcdef";
-    Bytes block (kAmpNameAndIDBlockSize, 0); // exact size: no read or write past it
-    encodeAmpNameAndID ({ 7, sixteen }, block.data());
-    EXPECT_EQ (slice (block, 4, 64), textWords (sixteen, 16));
+    const std::tuple<uint32_t, std::string, std::string> rows[] = {
+        { 0xDEADBEEF, "Twin", "Twin" }, { 7, sixteen, sixteen }, { 7, sixteen + "g", sixteen },
+    };
 
-    AmpNameAndID decoded;
-    decodeAmpNameAndID (block.data(), decoded);
-    EXPECT_EQ (decoded.name, sixteen);
+    for (const auto& [id, name, stored] : rows)
+    {
+        Bytes expected (4, 0);
+        put (expected, 0, id);
+        const Bytes text = textWords (stored, 16);
+        expected.insert (expected.end(), text.begin(), text.end());
 
-    Bytes cut (kAmpNameAndIDBlockSize, 0);
-    encodeAmpNameAndID ({ 7, sixteen + "g" }, cut.data());
-    EXPECT_EQ (cut, block);
+        Bytes block (kAmpNameAndIDBlockSize, 0xEE); // exact size: no read or write past it
+        ASSERT_TRUE (encodeAmpNameAndID ({ id, name }, block.data()).ok);
+        EXPECT_EQ (block, expected) << name;
+
+        AmpNameAndID decoded { 1, "old" };
+        ASSERT_TRUE (decodeAmpNameAndID (block.data(), decoded).ok);
+        EXPECT_EQ (decoded.id, id);
+        EXPECT_EQ (decoded.name, stored);
+    }
 }
 
 TEST (AmpDataBlock, laysOutParametersTextsAndTheirZeroWords)
@@ -567,45 +497,29 @@ TEST (FinishingFilterBlock, copiesTheWordsInOrderUnchanged)
     EXPECT_EQ (decoded, filter);
 }
 
-TEST (Records, defaultCabinetIsAUnitImpulseOnBothChannels)
+TEST (Records, defaultsAreAUnitImpulseAPassThroughFilterAndNoVersions)
 {
     const Cabinet cabinet;
     EXPECT_TRUE (cabinet.name.empty());
-
-    size_t nonZero = 0;
     for (size_t c = 0; c < kImpulseChannels; ++c)
         for (size_t i = 0; i < kImpulseLength; ++i)
-            if (bitsOf (cabinet.impulse[c][i]) != 0)
-            {
-                ++nonZero;
-                EXPECT_EQ (i, 0u);
-                EXPECT_EQ (bitsOf (cabinet.impulse[c][i]), 0x3F800000u);
-            }
-    EXPECT_EQ (nonZero, 2u);
-}
+            ASSERT_EQ (bitsOf (cabinet.impulse[c][i]), i == 0 ? 0x3F800000u : 0u) << "channel " << c << " sample " << i;
 
-TEST (Records, defaultAmpAndPresetHaveAPassThroughFinishingFilter)
-{
-    FinishingFilter expected {};
-    expected[0] = 0x3F800000;
-
+    FinishingFilter passThrough {};
+    passThrough[0] = 0x3F800000;
     const Amp amp;
-    EXPECT_EQ (amp.finishingFilter, expected);
+    EXPECT_EQ (amp.finishingFilter, passThrough);
     EXPECT_EQ (amp.nameAndID.id, 0u);
-    EXPECT_TRUE (amp.nameAndID.name.empty());
-    EXPECT_TRUE (amp.data.parameters.empty());
+    EXPECT_TRUE (amp.nameAndID.name.empty() && amp.data.parameters.empty());
     EXPECT_EQ (amp.extraData, nullptr);
-    expectSameBits (amp.impulse, Cabinet().impulse);
+    expectSameBits (amp.impulse, cabinet.impulse);
 
     const FullTovarekMk2Preset preset;
-    EXPECT_EQ (preset.finishingFilter, expected);
+    EXPECT_EQ (preset.finishingFilter, passThrough);
     EXPECT_TRUE (preset.parameters.empty());
     EXPECT_EQ (preset.ampNameAndID.id, 0u);
-    expectSameBits (preset.cabinet.impulse, Cabinet().impulse);
-}
+    expectSameBits (preset.cabinet.impulse, cabinet.impulse);
 
-TEST (Records, defaultFirmwareVersionsAreZeroWithNoExtraCode)
-{
     const FirmwareVersionInfo info;
     EXPECT_EQ (info.systemVersion, (std::array<uint8_t, 4> { 0, 0, 0, 0 }));
     EXPECT_EQ (info.dspVersion, (std::array<uint8_t, 4> { 0, 0, 0, 0 }));
@@ -753,7 +667,7 @@ ParameterMap storedMap (ParameterMap map)
 }
 } // namespace
 
-TEST (RoundTrip, everyBlockOfARandomPresetGivesBackItsRecord)
+TEST (RoundTrip, everyBlockOfARandomPresetTheGlobalsAndALongNameGiveBackTheirRecords)
 {
     Randomiser random { std::mt19937 (20261207) };
 
@@ -769,9 +683,14 @@ TEST (RoundTrip, everyBlockOfARandomPresetGivesBackItsRecord)
         preset.ampData.text2 = random.text (300);
         for (uint32_t& w : preset.finishingFilter)
             w = random.word();
+        const ParameterMap globals = random.map (kGlobalsParamPairs);
+        const std::string longName = random.text (400);
 
         Bytes params (kPresetBlockSize), ir (kCabinetIRBlockSize), cabName (kCabinetNameBlockSize),
-            ampName (kAmpNameAndIDBlockSize), ampData (kAmpDataBlockSize), filter (kFinishingFilterBlockSize);
+            ampName (kAmpNameAndIDBlockSize), ampData (kAmpDataBlockSize), filter (kFinishingFilterBlockSize),
+            globalsBlock (kGlobalsBlockSize), longNameBlock (kLongCabinetNameBlockSize, 0);
+        ASSERT_TRUE (encodeParamBlock (globals, globalsBlock.data(), kGlobalsParamPairs).ok);
+        ASSERT_TRUE (encodeText (longName, longNameBlock.data()).ok);
         ASSERT_TRUE (encodeParamBlock (preset.parameters, params.data(), kPresetParamPairs).ok);
         ASSERT_TRUE (encodeCabinetIR (preset.cabinet.impulse, ir.data()).ok);
         ASSERT_TRUE (encodeNameSegment (preset.cabinet.name, cabName.data()).ok);
@@ -786,6 +705,10 @@ TEST (RoundTrip, everyBlockOfARandomPresetGivesBackItsRecord)
         decodeAmpNameAndID (ampName.data(), decoded.ampNameAndID);
         decodeAmpData (ampData.data(), decoded.ampData);
         decodeFinishingFilter (filter.data(), decoded.finishingFilter);
+        ParameterMap decodedGlobals;
+        decodeParamBlock (globalsBlock.data(), globalsBlock.size(), decodedGlobals);
+        std::string decodedLongName;
+        decodeName (longNameBlock.data(), decodedLongName, kTextFieldLength);
 
         // Legitimate differences: an entry with the end id is lost; texts end at their first
         // zero byte and are cut at their field's capacity.
@@ -798,41 +721,11 @@ TEST (RoundTrip, everyBlockOfARandomPresetGivesBackItsRecord)
         EXPECT_EQ (decoded.ampData.text1, storedText (preset.ampData.text1, kTextFieldLength));
         EXPECT_EQ (decoded.ampData.text2, storedText (preset.ampData.text2, kTextFieldLength));
         EXPECT_EQ (decoded.finishingFilter, preset.finishingFilter);
+        expectSameBits (decodedGlobals, storedMap (globals));
+        EXPECT_EQ (decodedLongName, storedText (longName, kTextFieldLength));
+        EXPECT_EQ (get (longNameBlock, 1020), 0u);
 
         if (HasFailure())
             FAIL() << "round " << round;
-    }
-}
-
-TEST (RoundTrip, randomGlobalsAndShortPresetsGiveBackTheirMaps)
-{
-    Randomiser random { std::mt19937 (7) };
-
-    for (int round = 0; round < 300; ++round)
-    {
-        const ParameterMap map = random.map (kGlobalsParamPairs);
-        Bytes block (kGlobalsBlockSize);
-        ASSERT_TRUE (encodeParamBlock (map, block.data(), kGlobalsParamPairs).ok);
-
-        ParameterMap decoded;
-        decodeParamBlock (block.data(), block.size(), decoded);
-        expectSameBits (decoded, storedMap (map));
-    }
-}
-
-TEST (RoundTrip, randomLongCabinetNamesGiveBackUpTo255Characters)
-{
-    Randomiser random { std::mt19937 (11) };
-
-    for (int round = 0; round < 200; ++round)
-    {
-        const std::string name = random.text (400);
-        Bytes block (kLongCabinetNameBlockSize, 0);
-        encodeText (name, block.data());
-        EXPECT_EQ (get (block, 1020), 0u);
-
-        std::string decoded;
-        decodeName (block.data(), decoded, kTextFieldLength);
-        EXPECT_EQ (decoded, storedText (name, kTextFieldLength));
     }
 }
