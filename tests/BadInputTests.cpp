@@ -189,7 +189,8 @@ TEST (BadPresetFile, failsWhenCutBeforeItsLastSegmentEndsAndReadsTheSameAfter)
     for (size_t length = 0; length <= text.size(); length += (length < 300 || length + 300 > text.size()) ? 1 : 61)
     {
         const std::string cut = text.substr (0, length);
-        readAsEveryDataFile (cut);
+        if (length % 5 == 0)
+            readAsEveryDataFile (cut);
 
         ByteInputStream in (cut);
         FullTovarekMk2Preset preset;
@@ -210,7 +211,7 @@ TEST (BadPresetFile, aFlippedBitInAWordChangesOnlyThatWordOrDropsItsLine)
     ASSERT_EQ (words.size(), (4096 + 8192 + 64 + 68) / 4u);
     std::mt19937 random (5);
 
-    for (int round = 0; round < 400; ++round)
+    for (int round = 0; round < 300; ++round)
     {
         const WordLine& line = words[random() % words.size()];
         std::string damaged = text;
@@ -230,7 +231,8 @@ TEST (BadPresetFile, aFlippedBitInAWordChangesOnlyThatWordOrDropsItsLine)
                 expected.erase (expected.begin() + long (4 * line.word), expected.begin() + long (4 * line.word + 4));
             EXPECT_EQ (file.segments[s], expected) << where << ", segment " << s;
         }
-        readAsEveryDataFile (damaged);
+        if (round % 4 == 0)
+            readAsEveryDataFile (damaged);
     }
 }
 
@@ -248,7 +250,8 @@ TEST (BadPresetFile, aFlippedBitInTheHeaderFailsItOrLeavesThePresetAsItWas)
         const Result result = readArchivePreset (in, preset, nullptr);
         EXPECT_TRUE (result.ok ? samePreset (preset, goodPreset()) : kHeaderFailures.count (result.message) == 1)
             << bit << ": " << result.message;
-        readAsEveryDataFile (damaged);
+        if (bit % 4 == 0)
+            readAsEveryDataFile (damaged);
     }
 }
 
@@ -326,14 +329,14 @@ TEST (BadBundle, aFlippedBitInTheZipStructureFailsOrLeavesTheEntriesAsTheyWere)
     };
 
     testing::internal::CaptureStdout();
-    // Every bit of the directory at the end and of each entry's local header.
+    // Every bit of the directory at the end and of each entry's local header (30 bytes and the name).
     const size_t directoryBytes = std::min<size_t> (size, 300);
     for (size_t bit = 8 * (size - directoryBytes); bit < 8 * size; ++bit)
         readFlipped (bit);
     const std::string zip (static_cast<const char*> (bundle.getData()), size);
     size_t headers = 0;
     for (size_t at = zip.find ("PK\x03\x04"); at != std::string::npos; at = zip.find ("PK\x03\x04", at + 1), ++headers)
-        for (size_t bit = 8 * at; bit < 8 * (at + 64); ++bit)
+        for (size_t bit = 8 * at; bit < 8 * (at + 30 + static_cast<uint8_t> (zip[at + 26])); ++bit)
             readFlipped (bit);
     testing::internal::GetCapturedStdout();
     EXPECT_EQ (headers, 4u);
