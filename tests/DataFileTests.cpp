@@ -1,6 +1,7 @@
 #include "ByteStreams.h"
 #include "KorvantalDataFile.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace Korvantal;
@@ -83,45 +84,26 @@ TEST (DataFileWriter, writesEveryLineOfATwoSegmentFileExactly)
                "\n");
 }
 
-TEST (DataFileWriter, writesTheGlobalsHeaderWithoutAnIndex)
+TEST (DataFileWriter, writesHeadersPartWordsAndChecksumsExactly)
 {
-    const DataFile file (kDataFileTypeGlobals, 9, 0);
-    EXPECT_EQ (writeToText (file), "# File Type: Globals data\n\n");
-}
+    DataFile partWord (kDataFileTypePreset, 0, 1);
+    partWord.segments[0] = bytes ({ 0x78, 0x56, 0x34, 0x12, 0xAA, 0xBB });
+    const std::string emptySegment = "\n\n\nData Segment 0: 0 bytes excluding CRC\n\n# Data Segment 0 Start - Do Not Delete\n"
+                                     "# Data Segment 0 End - Do Not Delete\n\nCRC = 0x0000\n\n";
+    const std::pair<DataFile, std::string> rows[] = {
+        { DataFile (kDataFileTypeGlobals, 9, 0), "# File Type: Globals data\n\n" }, // no index
+        { DataFile (kDataFileTypeCabinet, 1, 0), "# File Type: User Cabinet data, Index = 1\n\n" },
+        { DataFile (kDataFileTypeAmpModel, 12, 0), "# File Type: Amp_Model data, Index = 12\n\n" },
+        { DataFile (kDataFileTypePreset, 0xFFFFFFFF, 0), "# File Type: Preset data, Index = -1\n\n" }, // signed
+        { DataFile (kDataFileTypePreset, 0, 1), "# File Type: Preset data, Index = 0\n" + emptySegment },
+        // Only whole words are written; the checksum (Python's BSD sum) covers all six bytes.
+        { partWord, "# File Type: Preset data, Index = 0\n\n\n\nData Segment 0: 6 bytes excluding CRC\n\n"
+                    "# Data Segment 0 Start - Do Not Delete\n0x12345678\n# Data Segment 0 End - Do Not Delete\n\n"
+                    "CRC = 0x2124\n\n" },
+    };
 
-TEST (DataFileWriter, writesAFileWithoutSegmentsAsTheHeaderAndOneEmptyLine)
-{
-    EXPECT_EQ (writeToText (DataFile (kDataFileTypeCabinet, 1, 0)), "# File Type: User Cabinet data, Index = 1\n\n");
-    EXPECT_EQ (writeToText (DataFile (kDataFileTypeAmpModel, 12, 0)), "# File Type: Amp_Model data, Index = 12\n\n");
-}
-
-TEST (DataFileWriter, printsTheIndexAsASignedDecimal)
-{
-    EXPECT_EQ (writeToText (DataFile (kDataFileTypePreset, 0xFFFFFFFF, 0)), "# File Type: Preset data, Index = -1\n\n");
-}
-
-TEST (DataFileWriter, writesOnlyWholeWordsButChecksumsEveryByte)
-{
-    DataFile file (kDataFileTypePreset, 0, 1);
-    file.segments[0] = bytes ({ 0x78, 0x56, 0x34, 0x12, 0xAA, 0xBB });
-
-    const std::string text = writeToText (file);
-    EXPECT_NE (text.find ("Data Segment 0: 6 bytes excluding CRC\n"), std::string::npos);
-    EXPECT_NE (text.find ("Start - Do Not Delete\n0x12345678\n# Data Segment 0 End"), std::string::npos);
-
-    // Python-computed BSD sums: 0x2124 over all six bytes, 0x8050 over the whole word alone.
-    EXPECT_NE (text.find ("CRC = 0x2124\n"), std::string::npos);
-
-    DataFile back;
-    ASSERT_TRUE (readFromText (text, back).ok);
-    ASSERT_EQ (back.segments.size(), 1u);
-    EXPECT_EQ (back.segments[0], bytes ({ 0x78, 0x56, 0x34, 0x12 }));
-}
-
-TEST (DataFileWriter, writesTheChecksumOfAnEmptySegmentWithFourDigits)
-{
-    DataFile file (kDataFileTypePreset, 0, 1);
-    EXPECT_NE (writeToText (file).find ("\nCRC = 0x0000\n"), std::string::npos);
+    for (const auto& [file, text] : rows)
+        EXPECT_EQ (writeToText (file), text);
 }
 
 TEST (DataFileWriter, writesEachLineAsTextThenALineFeedInASecondWrite)
@@ -162,22 +144,15 @@ TEST (DataFileWriter, refusesATypeItHasNoTextFor)
 
 // ---------------------------------------------------------------- the checksum
 
-TEST (SegmentChecksum, matchesTheBsdSumExamples)
-{
-    const auto abc = bytes ({ 'a', 'b', 'c' });
-    EXPECT_EQ (segmentChecksum (abc.data(), abc.size()), 0x40AC);
-
-    const auto one = bytes ({ 0x01, 0x00, 0x00, 0x00 });
-    EXPECT_EQ (segmentChecksum (one.data(), one.size()), 0x2000);
-
-    EXPECT_EQ (segmentChecksum (nullptr, 0), 0x0000);
-}
-
 TEST (SegmentChecksum, rotatesTheLowBitIntoTheTopBeforeEachAdd)
 {
-    // 0xFF: sum 0xFF; then 0x00: 0xFF rotated = 0x807F; then 0x00: 0xC03F.
-    const auto data = bytes ({ 0xFF, 0x00, 0x00 });
-    EXPECT_EQ (segmentChecksum (data.data(), data.size()), 0xC03F);
+    // 0xFF, 0x00, 0x00: 0xFF; rotated 0x807F; rotated 0xC03F.
+    const std::pair<std::vector<uint8_t>, uint16_t> rows[] = {
+        { bytes ({ 'a', 'b', 'c' }), 0x40AC }, { bytes ({ 0x01, 0x00, 0x00, 0x00 }), 0x2000 },
+        { bytes ({ 0xFF, 0x00, 0x00 }), 0xC03F }, { {}, 0x0000 },
+    };
+    for (const auto& [data, sum] : rows)
+        EXPECT_EQ (segmentChecksum (data.data(), data.size()), sum) << data.size();
 }
 
 // ---------------------------------------------------------------- lines
@@ -228,36 +203,22 @@ TEST (DataFileLine, treatsEmptyAndWhiteSpaceOnlyLinesAsBlank)
 
 TEST (DataFileReader, readsBackWhatTheWriterWroteForEveryType)
 {
-    for (uint32_t type = 0; type < 4; ++type)
-    {
-        DataFile file (type, 5, 3);
-        file.segments[0] = bytes ({ 1, 2, 3, 4, 5, 6, 7, 8 });
-        file.segments[2] = std::vector<uint8_t> (4096, 0xA5);
-
-        DataFile back (kDataFileTypeGlobals, 77, 9);
-        ASSERT_TRUE (readFromText (writeToText (file), back).ok);
-        EXPECT_EQ (back.type, type);
-        EXPECT_EQ (back.index, type == kDataFileTypeGlobals ? 0u : 5u);
-        EXPECT_EQ (back.segments, file.segments);
-    }
-}
-
-TEST (DataFileReader, readsRandomSegmentsBackUnchanged)
-{
     std::srand (1234);
     for (int round = 0; round < 20; ++round)
     {
-        DataFile file (kDataFileTypeAmpModel, static_cast<uint32_t> (std::rand()), 1 + static_cast<size_t> (std::rand() % 5));
-        for (auto& segment : file.segments)
+        const auto type = static_cast<uint32_t> (round % 4);
+        DataFile file (type, static_cast<uint32_t> (std::rand()), static_cast<size_t> (std::rand() % 5));
+        for (auto& segment : file.segments) // some empty
         {
             segment.resize (4 * static_cast<size_t> (std::rand() % 300));
             for (auto& b : segment)
                 b = static_cast<uint8_t> (std::rand());
         }
 
-        DataFile back;
+        DataFile back (kDataFileTypeGlobals, 77, 9);
         ASSERT_TRUE (readFromText (writeToText (file), back).ok);
-        EXPECT_EQ (back.index, file.index);
+        EXPECT_EQ (back.type, type);
+        EXPECT_EQ (back.index, type == kDataFileTypeGlobals ? 0u : file.index);
         EXPECT_EQ (back.segments, file.segments);
     }
 }
@@ -277,191 +238,77 @@ TEST (DataFileReader, readsWindowsLineEndingsLikeItsOwnOutput)
     EXPECT_EQ (tolerated.segments, fromOwn.segments);
 }
 
-TEST (DataFileReader, neverReadsTheChecksumLines)
+TEST (DataFileReader, looksOnlyAtMarkerAndWordLinesAsScanfWould)
 {
-    DataFile file (kDataFileTypePreset, 0, 1);
-    file.segments[0] = bytes ({ 9, 9, 9, 9 });
-    std::string text = writeToText (file);
-    const size_t at = text.find ("CRC = 0x");
-    ASSERT_NE (at, std::string::npos);
-    text.replace (at, 12, "CRC = 0xffff");
+    const std::string header = "# File Type: Preset data, Index = 0\n";
+    const std::pair<std::string, std::vector<std::vector<uint8_t>>> rows[] = {
+        // A wrong checksum line changes nothing: it is never read.
+        { header + "# Data Segment 0 Start\n0x09090909\n# Data Segment 0 End\n\nCRC = 0xffff\n\n", { bytes ({ 9, 9, 9, 9 }) } },
+        // Short words, least significant byte first; "1234", "0x" and other lines are no words.
+        { header + "# Data Segment 0 Start\n0x1\n1234\n  0xAbC  trailing\n0x\n0X5\n# Data Segment 0 End\n\n",
+          { bytes ({ 0x01, 0, 0, 0, 0xBC, 0x0A, 0, 0 }) } },
+        // A wider word keeps its low 32 bits.
+        { header + "# Data Segment 0 Start\n0x123456789a\n0x000000000000000b\n# Data Segment 0 End\n\n",
+          { bytes ({ 0x9A, 0x78, 0x56, 0x34, 0x0B, 0, 0, 0 }) } },
+        // A doubled prefix is read past like scanf's %x; a prefix without a digit after it reads 0.
+        { header + "# Data Segment 0 Start\n0x0x1f\n0x 0X5\n0x-0x1\n0x0xg\n# Data Segment 0 End\n\n",
+          { bytes ({ 0x1F, 0, 0, 0, 0x05, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0 }) } },
+        // A second start line ends the first segment; none begins until the next marker line.
+        { header + "# Data Segment 0 Start\n# Data Segment 1 Start\n0x11\n# Data Segment 7 Start\n0x22\n# Data Segment 1 End\n\n",
+          { {}, bytes ({ 0x22, 0, 0, 0 }) } },
+        // White space as scanf matches it, in the header and the marker lines.
+        { "   #File   Type:Preset data,Index=0\n\t#DataSegment   3\n 0x7\n#Data Segment 3\n\n", { bytes ({ 7, 0, 0, 0 }) } },
+        { header + "# Data Segment Start\n0x1\n", {} }, // a marker without a number
+        { header + "\n", {} },                          // the writer's file without segments
+    };
 
-    DataFile back;
-    ASSERT_TRUE (readFromText (text, back).ok);
-    EXPECT_EQ (back.segments, file.segments);
-}
-
-TEST (DataFileReader, appendsShortWordsLeastSignificantByteFirstAndIgnoresOtherLines)
-{
-    DataFile file;
-    ASSERT_TRUE (readFromText ("# File Type: Preset data, Index = 0\n"
-                               "# Data Segment 0 Start\n"
-                               "0x1\n"
-                               "1234\n"
-                               "  0xAbC  trailing\n"
-                               "0x\n"
-                               "0X5\n"
-                               "# Data Segment 0 End\n"
-                               "\n",
-                               file)
-                    .ok);
-    ASSERT_EQ (file.segments.size(), 1u);
-    EXPECT_EQ (file.segments[0], bytes ({ 0x01, 0, 0, 0, 0xBC, 0x0A, 0, 0 }));
-}
-
-TEST (DataFileReader, keepsTheLowThirtyTwoBitsOfAWiderWord)
-{
-    DataFile file;
-    ASSERT_TRUE (readFromText ("# File Type: Preset data, Index = 0\n"
-                               "# Data Segment 0 Start\n"
-                               "0x123456789a\n"
-                               "0x000000000000000b\n"
-                               "# Data Segment 0 End\n\n",
-                               file)
-                    .ok);
-    ASSERT_EQ (file.segments.size(), 1u);
-    EXPECT_EQ (file.segments[0], bytes ({ 0x9A, 0x78, 0x56, 0x34, 0x0B, 0, 0, 0 }));
-}
-
-TEST (DataFileReader, takesAHexPrefixAfterTheWordMarkerAsScanfDoes)
-{
-    // A doubled prefix is read past, like scanf's %x does; a prefix without a digit after it
-    // leaves the value 0.
-    DataFile file;
-    ASSERT_TRUE (readFromText ("# File Type: Preset data, Index = 0\n"
-                               "# Data Segment 0 Start\n"
-                               "0x0x1f\n"
-                               "0x 0X5\n"
-                               "0x-0x1\n"
-                               "0x0xg\n"
-                               "# Data Segment 0 End\n\n",
-                               file)
-                    .ok);
-    ASSERT_EQ (file.segments.size(), 1u);
-    EXPECT_EQ (file.segments[0], bytes ({ 0x1F, 0, 0, 0, 0x05, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0 }));
-}
-
-TEST (DataFileReader, endsASegmentAtASecondStartLineAndWaitsForTheNextSegmentLine)
-{
-    DataFile file;
-    ASSERT_TRUE (readFromText ("# File Type: Preset data, Index = 0\n"
-                               "# Data Segment 0 Start\n"
-                               "# Data Segment 1 Start\n"
-                               "0x11\n"
-                               "# Data Segment 7 Start\n"
-                               "0x22\n"
-                               "# Data Segment 1 End\n"
-                               "\n",
-                               file)
-                    .ok);
-    ASSERT_EQ (file.segments.size(), 2u);
-    EXPECT_TRUE (file.segments[0].empty());
-    EXPECT_EQ (file.segments[1], bytes ({ 0x22, 0, 0, 0 }));
-}
-
-TEST (DataFileReader, acceptsScanfStyleWhiteSpaceInTheMarkerLines)
-{
-    DataFile file;
-    ASSERT_TRUE (readFromText ("   #File   Type:Amp_Model data,Index=-2\n"
-                               "\t#DataSegment   3\n"
-                               " 0x7\n"
-                               "#Data Segment 3\n"
-                               "\n",
-                               file)
-                    .ok);
-    EXPECT_EQ (file.type, kDataFileTypeAmpModel);
-    EXPECT_EQ (file.index, 0xFFFFFFFEu);
-    ASSERT_EQ (file.segments.size(), 1u);
-}
-
-TEST (DataFileReader, ignoresASegmentLineWithoutANumber)
-{
-    DataFile file;
-    ASSERT_TRUE (readFromText ("# File Type: Preset data, Index = 0\n"
-                               "# Data Segment Start\n"
-                               "0x1\n",
-                               file)
-                    .ok);
-    EXPECT_TRUE (file.segments.empty());
-}
-
-TEST (DataFileReader, readsTheWritersFileWithoutSegmentsAsNoSegments)
-{
-    DataFile file (kDataFileTypePreset, 0, 3);
-    ASSERT_TRUE (readFromText ("# File Type: Preset data, Index = 8\n\n", file).ok);
-    EXPECT_EQ (file.index, 8u);
-    EXPECT_TRUE (file.segments.empty());
+    for (const auto& [text, segments] : rows)
+    {
+        DataFile file (kDataFileTypeAmpModel, 3, 2);
+        const Result result = readFromText (text, file);
+        EXPECT_TRUE (result.ok) << text << result.message;
+        EXPECT_EQ (file.type, kDataFileTypePreset) << text;
+        EXPECT_EQ (file.index, 0u) << text;
+        EXPECT_EQ (file.segments, segments) << text;
+    }
 }
 
 // ---------------------------------------------------------------- the header
 
-TEST (DataFileHeader, skipsLinesBeforeTheHeader)
+TEST (DataFileHeader, findsTheHeaderAfterOtherLinesAndChecksItsTypeAndIndex)
 {
-    DataFile file;
-    ASSERT_TRUE (readFromText ("garbage\n# File Type\n#File Type: , Index = 3\n\n# File Type: User Cabinet data, Index = 2\n\n", file).ok);
-    EXPECT_EQ (file.type, kDataFileTypeCabinet);
-    EXPECT_EQ (file.index, 2u);
-}
-
-TEST (DataFileHeader, failsWithMissingIndexForAPresetHeaderWithoutOne)
-{
-    DataFile file;
-    const Result result = readFromText ("# File Type: Preset data\n\n", file);
-    EXPECT_FALSE (result.ok);
-    EXPECT_EQ (result.message, "Missing index");
-
-    EXPECT_EQ (readFromText ("# File Type: Amp_Model data, Index = x\n\n", file).message, "Missing index");
-    EXPECT_EQ (readFromText ("# File Type: User Cabinet data, Idx = 1\n\n", file).message, "Missing index");
-}
-
-TEST (DataFileHeader, acceptsAGlobalsHeaderWithAnIndexAsIndexZero)
-{
-    DataFile file;
-    ASSERT_TRUE (readFromText ("# File Type: Globals data, Index = 5\n\n", file).ok);
-    EXPECT_EQ (file.type, kDataFileTypeGlobals);
-    EXPECT_EQ (file.index, 0u);
-}
-
-TEST (DataFileHeader, comparesTheTypeTextExactly)
-{
-    DataFile file;
-    EXPECT_EQ (readFromText ("# File Type: Preset data , Index = 0\n\n", file).message, "Invalid file type string");
-    EXPECT_EQ (readFromText ("# File Type: preset data, Index = 0\n\n", file).message, "Invalid file type string");
-    EXPECT_EQ (readFromText ("# File Type: Globals\n\n", file).message, "Invalid file type string");
-}
-
-TEST (DataFileHeader, boundsTheTypeTextAt255Characters)
-{
-    DataFile file;
-    const std::string longType = "Preset data" + std::string (300, 'x');
-    EXPECT_EQ (readFromText ("# File Type: " + longType + ", Index = 0\n\n", file).message, "Invalid file type string");
-
+    const std::string typeTooLong = "Preset data" + std::string (300, 'x');
     const std::string huge (1 << 20, 'y');
-    EXPECT_EQ (readFromText ("# File Type: " + huge + "\n\n", file).message, "Invalid file type string");
-}
+    const std::tuple<std::string, std::string, uint32_t, uint32_t> rows[] = {
+        // text, failure ("" for none), type, index
+        { "garbage\n# File Type\n#File Type: , Index = 3\n\n# File Type: User Cabinet data, Index = 2\n\n", "", kDataFileTypeCabinet, 2 },
+        { "# File Type: Globals data, Index = 5\n\n", "", kDataFileTypeGlobals, 0 },
+        { "# File Type: Amp_Model data,Index=-2\n\n", "", kDataFileTypeAmpModel, 0xFFFFFFFE },
+        { "# File Type: Preset data\n\n", "Missing index", 0, 0 },
+        { "# File Type: Amp_Model data, Index = x\n\n", "Missing index", 0, 0 },
+        { "# File Type: User Cabinet data, Idx = 1\n\n", "Missing index", 0, 0 },
+        { "# File Type: Preset data , Index = 0\n\n", "Invalid file type string", 0, 0 }, // the blank belongs to the text
+        { "# File Type: preset data, Index = 0\n\n", "Invalid file type string", 0, 0 },
+        { "# File Type: Globals\n\n", "Invalid file type string", 0, 0 },
+        { "# File Type: " + typeTooLong + ", Index = 0\n\n", "Invalid file type string", 0, 0 },
+        { "# File Type: " + huge + "\n\n", "Invalid file type string", 0, 0 },
+        { "# File Type: Preset data, Index = 0\n", "Reached end of file looking for type", 0, 0 },
+        { "# File Type: Preset data, Index = 0", "Reached end of file looking for type", 0, 0 },
+        { "", "Reached end of file looking for type", 0, 0 },
+        { "no header here\n\n\n", "Reached end of file looking for type", 0, 0 },
+        { "# File Type: Preset data, Index = 0\n# Data Segment 0 Start\n0x1\n# Data Segment 0 End\n",
+          "Reached end of file inside segment", 0, 0 }, // the end line is the last line
+    };
 
-TEST (DataFileHeader, failsWhenTheInputEndsRightAfterTheHeader)
-{
-    DataFile file;
-    EXPECT_EQ (readFromText ("# File Type: Preset data, Index = 0\n", file).message, "Reached end of file looking for type");
-    EXPECT_EQ (readFromText ("# File Type: Preset data, Index = 0", file).message, "Reached end of file looking for type");
-    EXPECT_EQ (readFromText ("", file).message, "Reached end of file looking for type");
-    EXPECT_EQ (readFromText ("no header here\n\n\n", file).message, "Reached end of file looking for type");
-}
-
-// ---------------------------------------------------------------- truncation and failures
-
-TEST (DataFileReader, failsWhenTheLastLineIsASegmentsEndLine)
-{
-    DataFile file;
-    const Result result = readFromText ("# File Type: Preset data, Index = 0\n"
-                                        "# Data Segment 0 Start\n"
-                                        "0x1\n"
-                                        "# Data Segment 0 End\n",
-                                        file);
-    EXPECT_FALSE (result.ok);
-    EXPECT_EQ (result.message, "Reached end of file inside segment");
-    EXPECT_TRUE (file.segments.empty());
+    for (const auto& [text, message, type, index] : rows)
+    {
+        DataFile file;
+        const Result result = readFromText (text, file);
+        EXPECT_EQ (result.message, message) << text.substr (0, 60);
+        EXPECT_EQ (result.ok, message.empty());
+        EXPECT_TRUE (! result.ok || (file.type == type && file.index == index)) << text.substr (0, 60);
+        EXPECT_TRUE (file.segments.empty());
+    }
 }
 
 TEST (DataFileReader, failsWhenTheInputEndsInsideASegmentAndKeepsTheSegmentsBefore)
@@ -588,10 +435,18 @@ Result readTyped (const DataFile& file, Reader reader)
     return reader (in);
 }
 
-std::vector<uint8_t> encodedParams (const ParameterMap& map, size_t pairs)
+// A parameter block built byte by byte: (id, value bits) pairs, then end pairs (0xFFFFFFFF, 0).
+std::vector<uint8_t> paramBlock (std::initializer_list<std::pair<uint32_t, uint32_t>> pairs, size_t pairCount)
 {
-    std::vector<uint8_t> block (pairs * 8);
-    EXPECT_TRUE (encodeParamBlock (map, block.data(), pairs).ok);
+    std::vector<uint8_t> block;
+    auto word = [&] (uint32_t w) {
+        for (int shift = 0; shift < 32; shift += 8)
+            block.push_back (static_cast<uint8_t> (w >> shift));
+    };
+    for (const auto& [id, bits] : pairs)
+        word (id), word (bits);
+    while (block.size() < 8 * pairCount)
+        word (0xFFFFFFFF), word (0);
     return block;
 }
 
@@ -649,7 +504,7 @@ TEST (ArchivePresetFile, writesFourSegmentsOfTheBlockSizes)
 
     const DataFile file = parse (out.text);
     ASSERT_EQ (file.segments.size(), 4u);
-    EXPECT_EQ (file.segments[0], encodedParams (preset.parameters, 512));
+    EXPECT_EQ (file.segments[0], paramBlock ({ { 7, 0x3F000000 } }, 512));
     EXPECT_EQ (file.segments[1].size(), 8192u);
     EXPECT_EQ (file.segments[2], nameWords ("A long cabinet ", 64));
     auto amp = nameWords ("Amp", 68, 1);
@@ -671,25 +526,11 @@ TEST (ArchivePresetFile, refusesMoreThan512ParametersBeforeWritingAnything)
     EXPECT_TRUE (out.text.empty());
 }
 
-TEST (ArchivePresetFile, checksTheSegmentCountBeforeTheType)
-{
-    FullTovarekMk2Preset preset;
-    uint32_t index = 42;
-    auto read = [&] (const DataFile& file) {
-        return readTyped (file, [&] (IInputStream& in) { return readArchivePreset (in, preset, &index); });
-    };
-
-    EXPECT_EQ (read (fileWithSegments (kDataFileTypeAmpModel, 1, { 4096, 8192, 64 })).message, "Too few segments in preset file");
-    EXPECT_EQ (read (fileWithSegments (kDataFileTypeAmpModel, 1, { 4096, 8192, 64, 68 })).message, "Not a preset file");
-    EXPECT_EQ (read (DataFile (kDataFileTypePreset, 1, 0)).message, "Too few segments in preset file");
-    EXPECT_EQ (index, 42u);
-}
-
 TEST (ArchivePresetFile, decodesAShortParameterSegmentButNoShortBlock)
 {
     FullTovarekMk2Preset preset;
     DataFile file = fileWithSegments (kDataFileTypePreset, 2, { 0, 8192, 64, 67 });
-    file.segments[0] = encodedParams ({ { 3, 1.5f } }, 2);
+    file.segments[0] = paramBlock ({ { 3, 0x3FC00000 } }, 2);
 
     uint32_t index = 0;
     const Result result = readTyped (file, [&] (IInputStream& in) { return readArchivePreset (in, preset, &index); });
@@ -711,7 +552,7 @@ TEST (ArchivePresetFile, acceptsANullIndexPointer)
 TEST (OldPresetFile, readsTheNameFromTheFirstSixteenWords)
 {
     DataFile file (kDataFileTypePreset, 3, 2);
-    file.segments[0] = encodedParams ({ { 238, 393728.0f }, { 5, 2.0f } }, 4);
+    file.segments[0] = paramBlock ({ { 5, 0x40000000 }, { 238, 0x48C04000 } }, 4); // 2.0, 393728.0
     file.segments[1] = nameWords ("SeventeenLetters!", 68);
 
     Preset preset;
@@ -727,7 +568,7 @@ TEST (OldPresetFile, readsTheNameFromTheFirstSixteenWords)
 TEST (OldPresetFile, upgradesAnOlderParameterLayout)
 {
     DataFile file (kDataFileTypePreset, 0, 2);
-    file.segments[0] = encodedParams ({ { 238, 132353.0f }, { 22, 1.0f }, { 23, 1.0f }, { 25, 0.3f } }, 8);
+    file.segments[0] = paramBlock ({ { 22, 0x3F800000 }, { 23, 0x3F800000 }, { 25, 0x3E99999A }, { 238, 0x48014040 } }, 8); // 1, 1, 0.3, 132353
     file.segments[1].resize (68);
 
     Preset preset;
@@ -761,19 +602,6 @@ TEST (OldPresetFile, ignoresAThirdSegmentAloneAndReadsACabinetFromFour)
     EXPECT_EQ (readWord (four.segments[2].data(), 4), floatToBits (preset.cabinet->impulse[0][1]));
 }
 
-TEST (OldPresetFile, failsOnShortOrMissingSegments)
-{
-    Preset preset;
-    auto read = [&] (const DataFile& file) {
-        return readTyped (file, [&] (IInputStream& in) { return readPresetFile (in, preset, nullptr); }).message;
-    };
-    EXPECT_EQ (read (fileWithSegments (kDataFileTypePreset, 0, { 16 })), "Too few segments in preset file");
-    EXPECT_EQ (read (fileWithSegments (kDataFileTypeCabinet, 0, { 16, 68 })), "Not a preset file");
-    EXPECT_EQ (read (fileWithSegments (kDataFileTypePreset, 0, { 16, 64 })), "Segment too small");
-    EXPECT_EQ (read (fileWithSegments (kDataFileTypePreset, 0, { 16, 68, 8188, 64 })), "Segment too small");
-    EXPECT_EQ (read (fileWithSegments (kDataFileTypePreset, 0, { 16, 68, 8192, 60 })), "Segment too small");
-}
-
 // ---------------------------------------------------------------- cabinet files
 
 TEST (CabinetFile, readsTheImpulseThenTheFifteenCharacterName)
@@ -792,18 +620,6 @@ TEST (CabinetFile, readsTheImpulseThenTheFifteenCharacterName)
     EXPECT_EQ (cabinet.name, "Sixteen chars o");
 }
 
-TEST (CabinetFile, failsOnTooFewSegmentsThenOnTheType)
-{
-    Cabinet cabinet;
-    auto read = [&] (const DataFile& file) {
-        return readTyped (file, [&] (IInputStream& in) { return readCabinetFile (in, cabinet, nullptr); }).message;
-    };
-    EXPECT_EQ (read (fileWithSegments (kDataFileTypePreset, 0, { 8192 })), "Too few segments in cabinet file");
-    EXPECT_EQ (read (fileWithSegments (kDataFileTypePreset, 0, { 8192, 64 })), "Not a cabinet file");
-    EXPECT_EQ (read (fileWithSegments (kDataFileTypeCabinet, 0, { 8190, 64 })), "Segment too small");
-    EXPECT_EQ (read (fileWithSegments (kDataFileTypeCabinet, 0, { 8192, 63 })), "Segment too small");
-}
-
 // ---------------------------------------------------------------- globals files
 
 TEST (GlobalsFile, writesOneBlockOf128PairsUnderAHeaderWithoutIndex)
@@ -815,7 +631,7 @@ TEST (GlobalsFile, writesOneBlockOf128PairsUnderAHeaderWithoutIndex)
 
     const DataFile file = parse (out.text);
     ASSERT_EQ (file.segments.size(), 1u);
-    EXPECT_EQ (file.segments[0], encodedParams (globals, 128));
+    EXPECT_EQ (file.segments[0], paramBlock ({ { 1, 0x3E800000 }, { 0x1000, 0xC0400000 } }, 128));
 
     ParameterMap back { { 77, 1.0f } };
     ByteInputStream in (out.text);
@@ -831,17 +647,6 @@ TEST (GlobalsFile, refusesMoreThan128Entries)
     ByteOutputStream out;
     EXPECT_EQ (writeGlobalsFile (globals, out).message, "Too many params");
     EXPECT_TRUE (out.text.empty());
-}
-
-TEST (GlobalsFile, failsOnNoSegmentThenOnTheType)
-{
-    ParameterMap globals;
-    auto read = [&] (const DataFile& file) {
-        return readTyped (file, [&] (IInputStream& in) { return readGlobalsFile (in, globals); }).message;
-    };
-    EXPECT_EQ (read (DataFile (kDataFileTypePreset, 0, 0)), "Too few segments in globals file");
-    EXPECT_EQ (read (DataFile (kDataFileTypePreset, 0, 1)), "Not a globals file");
-    EXPECT_EQ (read (DataFile (kDataFileTypeGlobals, 0, 1)), "");
 }
 
 // ---------------------------------------------------------------- amp-model files
@@ -915,18 +720,6 @@ TEST (AmpFile, keepsWhatWasDecodedBeforeAShortSegment)
     DataFile shortExtra = ampFile (5);
     shortExtra.segments[4].resize (4092);
     EXPECT_EQ (readTyped (shortExtra, [&] (IInputStream& in) { return readAmpFile (in, amp, nullptr); }).message, "Segment too small");
-}
-
-TEST (AmpFile, failsOnTooFewSegmentsThenOnTheType)
-{
-    Amp amp;
-    auto read = [&] (const DataFile& file) {
-        return readTyped (file, [&] (IInputStream& in) { return readAmpFile (in, amp, nullptr); }).message;
-    };
-    EXPECT_EQ (read (ampFile (3)), "Too few segments in amp file");
-    DataFile preset = ampFile (4);
-    preset.type = kDataFileTypePreset;
-    EXPECT_EQ (read (preset), "Not an amp file");
 }
 
 // ---------------------------------------------------------------- firmware-version text
@@ -1033,4 +826,55 @@ TEST (BitReversedStream, writesOneReversedCopyAndReadsBackTheSameBytes)
     std::vector<uint8_t> back;
     ASSERT_TRUE (readBitReversedStream (in, back).ok);
     EXPECT_EQ (back, image);
+}
+
+// ---------------------------------------------------------------- typed files: counts, types, sizes
+
+TEST (TypedFiles, checkTheSegmentCountThenTheTypeThenTheBlockSizes)
+{
+    FullTovarekMk2Preset full;
+    Preset older;
+    Cabinet cabinet;
+    ParameterMap globals;
+    Amp amp;
+    uint32_t index = 42;
+    using Reader = std::function<Result (IInputStream&)>;
+    const Reader archivePreset = [&] (IInputStream& in) { return readArchivePreset (in, full, &index); };
+    const Reader oldPreset = [&] (IInputStream& in) { return readPresetFile (in, older, &index); };
+    const Reader cabinetFile = [&] (IInputStream& in) { return readCabinetFile (in, cabinet, &index); };
+    const Reader globalsFile = [&] (IInputStream& in) { return readGlobalsFile (in, globals); };
+    const Reader ampFile = [&] (IInputStream& in) { return readAmpFile (in, amp, &index); };
+    DataFile presetTyped = fileWithSegments (kDataFileTypePreset, 0, { 4096, 68, 8192, 4096 });
+
+    const std::tuple<const char*, Reader, DataFile, std::string> rows[] = {
+        { "archive", archivePreset, fileWithSegments (kDataFileTypeAmpModel, 1, { 4096, 8192, 64 }), "Too few segments in preset file" },
+        { "archive", archivePreset, fileWithSegments (kDataFileTypeAmpModel, 1, { 4096, 8192, 64, 68 }), "Not a preset file" },
+        { "archive", archivePreset, DataFile (kDataFileTypePreset, 1, 0), "Too few segments in preset file" },
+        { "old", oldPreset, fileWithSegments (kDataFileTypePreset, 0, { 16 }), "Too few segments in preset file" },
+        { "old", oldPreset, fileWithSegments (kDataFileTypeCabinet, 0, { 16, 68 }), "Not a preset file" },
+        { "old", oldPreset, fileWithSegments (kDataFileTypePreset, 0, { 16, 64 }), "Segment too small" },
+        { "old", oldPreset, fileWithSegments (kDataFileTypePreset, 0, { 16, 68, 8188, 64 }), "Segment too small" },
+        { "old", oldPreset, fileWithSegments (kDataFileTypePreset, 0, { 16, 68, 8192, 60 }), "Segment too small" },
+        { "cabinet", cabinetFile, fileWithSegments (kDataFileTypePreset, 0, { 8192 }), "Too few segments in cabinet file" },
+        { "cabinet", cabinetFile, fileWithSegments (kDataFileTypePreset, 0, { 8192, 64 }), "Not a cabinet file" },
+        { "cabinet", cabinetFile, fileWithSegments (kDataFileTypeCabinet, 0, { 8190, 64 }), "Segment too small" },
+        { "cabinet", cabinetFile, fileWithSegments (kDataFileTypeCabinet, 0, { 8192, 63 }), "Segment too small" },
+        { "globals", globalsFile, DataFile (kDataFileTypePreset, 0, 0), "Too few segments in globals file" },
+        { "globals", globalsFile, DataFile (kDataFileTypePreset, 0, 1), "Not a globals file" },
+        { "globals", globalsFile, DataFile (kDataFileTypeGlobals, 0, 1), "" },
+        { "amp", ampFile, fileWithSegments (kDataFileTypeAmpModel, 0, { 4096, 68, 8192 }), "Too few segments in amp file" },
+        { "amp", ampFile, presetTyped, "Not an amp file" },
+        { "amp", ampFile, fileWithSegments (kDataFileTypeAmpModel, 0, { 4092, 68, 8192, 4096 }), "Segment too small" },
+        { "amp", ampFile, fileWithSegments (kDataFileTypeAmpModel, 0, { 4096, 68, 8192, 4092 }), "Segment too small" },
+    };
+
+    for (const auto& [reader, read, file, message] : rows)
+    {
+        index = 42;
+        const Result result = readTyped (file, read);
+        EXPECT_EQ (result.message, message) << reader << " reader, " << file.segments.size() << " segments";
+        // The index is stored only once count and type are accepted.
+        const bool accepted = message.empty() || message == "Segment too small";
+        EXPECT_TRUE (accepted || index == 42) << reader << ": " << message;
+    }
 }
