@@ -219,21 +219,17 @@ TEST (BackupArchiveWriter, leavesTheTargetUntouchedWhenAnEntryCannotBeBuilt)
     EXPECT_EQ (target.loadFileAsString(), "old backup");
 }
 
-TEST (BackupArchiveWriter, failsToOverwriteATargetInAMissingFolder)
+TEST (BackupArchiveWriter, failsToOverwriteATargetInAMissingFolderOrOneThatCannotBeDeleted)
 {
-    const TempDirectory dir ("bundleNoFolder");
-    const juce::File target (dir + "/missing/Backup.t2u");
-    EXPECT_EQ (writeBackupArchive (backupArchive(), target).message, "Failed to overwrite file");
-    EXPECT_FALSE (target.exists());
-}
+    const TempDirectory dir ("bundleNoTarget");
+    const juce::File missingFolder (dir + "/missing/Backup.t2u");
+    const juce::File folderTarget (dir + "/Backup.t2u");
+    ASSERT_TRUE (folderTarget.getChildFile ("inside").create().wasOk());
 
-TEST (BackupArchiveWriter, failsToOverwriteATargetThatCannotBeDeleted)
-{
-    const TempDirectory dir ("bundleDirTarget");
-    const juce::File target (dir + "/Backup.t2u");
-    ASSERT_TRUE (target.getChildFile ("inside").create().wasOk());
-    EXPECT_EQ (writeBackupArchive (backupArchive(), target).message, "Failed to overwrite file");
-    EXPECT_TRUE (target.getChildFile ("inside").exists());
+    EXPECT_EQ (writeBackupArchive (backupArchive(), missingFolder).message, "Failed to overwrite file");
+    EXPECT_FALSE (missingFolder.exists());
+    EXPECT_EQ (writeBackupArchive (backupArchive(), folderTarget).message, "Failed to overwrite file");
+    EXPECT_TRUE (folderTarget.getChildFile ("inside").exists());
 }
 
 // ---------------------------------------------------------------- reading our own bundles

@@ -540,13 +540,6 @@ TEST (ArchivePresetFile, decodesAShortParameterSegmentButNoShortBlock)
     EXPECT_EQ (preset.cabinet.name, std::string ("cdefghijklmnopq"));
 }
 
-TEST (ArchivePresetFile, acceptsANullIndexPointer)
-{
-    FullTovarekMk2Preset preset;
-    const DataFile file = fileWithSegments (kDataFileTypePreset, 2, { 4096, 8192, 64, 68 });
-    EXPECT_TRUE (readTyped (file, [&] (IInputStream& in) { return readArchivePreset (in, preset, nullptr); }).ok);
-}
-
 // ---------------------------------------------------------------- older preset files
 
 TEST (OldPresetFile, readsTheNameFromTheFirstSixteenWords)
