@@ -272,7 +272,7 @@ TEST (BackupArchiveReader, readsBackTheWritersPresetsInOrderWithTheirIndexes)
     EXPECT_EQ (*back.firmwareImage, image);
 }
 
-TEST (BackupArchiveReader, failsOnAMissingFileOrOneThatIsNoZip)
+TEST (BackupArchiveReader, failsOnAMissingFileOneThatIsNoZipOrOneTooLarge)
 {
     const TempDirectory dir ("bundleNoZip");
     TovarekMk2Archive archive;
@@ -281,6 +281,19 @@ TEST (BackupArchiveReader, failsOnAMissingFileOrOneThatIsNoZip)
     const juce::File text (dir + "/text.t2u");
     ASSERT_TRUE (text.replaceWithText ("# File Type: Globals data\n\n"));
     EXPECT_EQ (readBackupArchive (text, archive).message, "Not a valid backup file");
+
+    // An end record that puts the zip's directory at the start of a large (sparse) file, which
+    // the framework would take into memory whole.
+    const std::string large = dir + "/large.t2u";
+    const auto largeSize = static_cast<std::uintmax_t> (kMaxBackupFileSize + 1);
+    std::ofstream (large).close();
+    std::filesystem::resize_file (large, largeSize);
+    std::fstream out (large, std::ios::in | std::ios::out | std::ios::binary);
+    const char endRecord[22] = { 'P', 'K', 5, 6, 0, 0, 0, 0, 1, 0, 1, 0, 46 };
+    out.seekp (static_cast<std::streamoff> (largeSize - sizeof endRecord));
+    out.write (endRecord, sizeof endRecord);
+    out.close();
+    EXPECT_EQ (readBackupArchive (juce::File (large), archive).message, "Not a valid backup file");
     EXPECT_TRUE (archive.presets.empty());
     EXPECT_EQ (archive.globals, nullptr);
 }

@@ -172,6 +172,9 @@ Result writeZipFile (const ArchiveEntryList& entries, const juce::File& target)
 
 Result readBackupArchive (const juce::File& file, TovarekMk2Archive& archive)
 {
+    if (file.getSize() > kMaxBackupFileSize)
+        return KORVANTAL_ERROR ("Not a valid backup file");
+
     juce::ZipFile zip (file);
     return readBackupArchiveZip (zip, archive);
 }

@@ -27,6 +27,11 @@ constexpr size_t kMaxBackupEntrySize = 8 * 1024 * 1024;
 // would otherwise be inflated and parsed again.
 constexpr size_t kMaxBackupContentSize = 8 * 1024 * 1024;
 
+// Largest bundle file the reader opens ("Not a valid backup file" beyond): the framework takes
+// the zip's directory into memory from wherever the file's end record says it begins to the
+// end of the file.
+constexpr juce::int64 kMaxBackupFileSize = 32 * 1024 * 1024;
+
 // One entry's content, written into memory before the zip is built so that the target file is
 // replaced only once every entry exists. Members are destroyed stream, name, then data.
 struct ArchiveEntry
@@ -45,6 +50,7 @@ using ArchiveEntryList = juce::OwnedArray<ArchiveEntry>;
 Result writeBackupArchive (const KorvantalData::TovarekMk2Archive& archive, const juce::File& target);
 
 // Reads a bundle file into the archive (added to, not cleared: callers pass an empty one).
+// A file larger than kMaxBackupFileSize is refused before it is opened.
 Result readBackupArchive (const juce::File& file, KorvantalData::TovarekMk2Archive& archive);
 
 // Reads the zip's entries into the archive, recognising them by their name endings (case
