@@ -132,24 +132,21 @@ uint8_t premultiplied (uint8_t component, uint8_t alpha)
     return (uint8_t) ((component * alpha + 127) / 255);
 }
 
-// The framework's images hold premultiplied ARGB; libpng gives straight RGBA.
-juce::Image toPremultipliedArgb (const Bytes& rgba, int width, int height)
+// libpng writes straight RGBA; the framework's pixels are premultiplied, in its own byte order.
+void convertToPremultipliedArgb (const juce::Image::BitmapData& pixels)
 {
-    juce::Image image (juce::Image::ARGB, width, height, false);
-    const juce::Image::BitmapData pixels (image, juce::Image::BitmapData::writeOnly);
-    const uint8_t* source = rgba.data();
-
-    for (int y = 0; y < height; ++y)
+    for (int y = 0; y < pixels.height; ++y)
     {
-        uint8_t* destination = pixels.getLinePointer (y);
-        for (int x = 0; x < width; ++x, source += kRgbaBytesPerPixel, destination += pixels.pixelStride)
+        uint8_t* pixel = pixels.getLinePointer (y);
+        for (int x = 0; x < pixels.width; ++x, pixel += pixels.pixelStride)
         {
-            const uint8_t alpha = source[3];
-            reinterpret_cast<juce::PixelARGB*> (destination)
-                ->setARGB (alpha, premultiplied (source[0], alpha), premultiplied (source[1], alpha), premultiplied (source[2], alpha));
+            const uint8_t red = pixel[0], green = pixel[1], blue = pixel[2], alpha = pixel[3];
+            pixel[juce::PixelARGB::indexA] = alpha;
+            pixel[juce::PixelARGB::indexR] = premultiplied (red, alpha);
+            pixel[juce::PixelARGB::indexG] = premultiplied (green, alpha);
+            pixel[juce::PixelARGB::indexB] = premultiplied (blue, alpha);
         }
     }
-    return image;
 }
 
 // libpng's simplified reader reports every failure by its result. The framework's own loader
@@ -168,15 +165,20 @@ juce::Image decodePng (const Bytes& bytes)
         return {};
     }
 
+    // Decoded straight into the bitmap, then converted in place: no second copy of the pixels.
     png.format = PNG_FORMAT_RGBA;
-    Bytes rgba (PNG_IMAGE_SIZE (png));
-    const bool decoded = png_image_finish_read (&png, nullptr, rgba.data(), 0, nullptr) != 0;
-    png_image_free (&png);
+    static_assert (sizeof (juce::PixelARGB) == kRgbaBytesPerPixel);
+    juce::Image image (juce::Image::ARGB, (int) png.width, (int) png.height, false);
+    {
+        const juce::Image::BitmapData pixels (image, juce::Image::BitmapData::readWrite);
+        const bool decoded = png_image_finish_read (&png, nullptr, pixels.data, pixels.lineStride, nullptr) != 0;
+        png_image_free (&png);
+        if (! decoded)
+            return {};
 
-    if (! decoded)
-        return {};
-
-    return toPremultipliedArgb (rgba, (int) png.width, (int) png.height);
+        convertToPremultipliedArgb (pixels);
+    }
+    return image;
 }
 
 std::unique_ptr<ImageResourcePack>& theImagePack()

@@ -27,8 +27,8 @@ void putWord (Bytes& bytes, size_t at, uint32_t value)
         bytes[at + (size_t) i] = (uint8_t) (value >> (8 * i));
 }
 
-// PNG files written here from the format's rules, independently of libpng and the framework:
-// chunks with their CRC, image data in stored (uncompressed) deflate blocks.
+// PNG files written here from the format's rules, independently of libpng: chunks with their
+// CRC, image data compressed by the framework's zlib stream.
 struct Chunk
 {
     std::string type;
@@ -57,21 +57,12 @@ Bytes pngFile (const std::vector<Chunk>& chunks)
     return png;
 }
 
-Bytes zlibStored (const Bytes& raw)
+Bytes zlibStream (const Bytes& raw)
 {
-    Bytes stream { 0x78, 0x01 };
-    for (size_t at = 0; at == 0 || at < raw.size(); at += 0xFFFF)
-    {
-        const auto length = (uint16_t) std::min<size_t> (0xFFFF, raw.size() - at);
-        stream.insert (stream.end(), { (uint8_t) (at + length >= raw.size()), (uint8_t) length, (uint8_t) (length >> 8),
-                                       (uint8_t) ~length, (uint8_t) (~length >> 8) });
-        stream.insert (stream.end(), raw.begin() + (long) at, raw.begin() + (long) (at + length));
-    }
-    uint32_t a = 1, b = 0;
-    for (uint8_t byte : raw)
-        b = (b + (a = (a + byte) % 65521)) % 65521;
-    appendWord (stream, (b << 16) | a, true);
-    return stream;
+    juce::MemoryOutputStream stream;
+    juce::GZIPCompressorOutputStream (stream).write (raw.data(), raw.size()); // zlib format, not gzip
+    const auto* data = static_cast<const uint8_t*> (stream.getData());
+    return Bytes (data, data + stream.getDataSize());
 }
 
 Bytes ihdr (uint32_t width, uint32_t height, uint8_t depth, uint8_t colourType)
@@ -93,15 +84,12 @@ std::vector<Chunk> rgbaChunks (uint32_t width, uint32_t height, const std::vecto
             raw.push_back (0);
         appendWord (raw, pixels[k], true);
     }
-    return { { "IHDR", ihdr (width, height, 8, 6) }, { "IDAT", zlibStored (raw) }, { "IEND", {} } };
+    return { { "IHDR", ihdr (width, height, 8, 6) }, { "IDAT", zlibStream (raw) }, { "IEND", {} } };
 }
 
-// Opaque red at the top left, transparent elsewhere.
 Bytes makePng (uint32_t width, uint32_t height)
 {
-    std::vector<uint32_t> pixels ((size_t) width * height, 0);
-    pixels[0] = 0xFF0000FFu;
-    return pngFile (rgbaChunks (width, height, pixels));
+    return pngFile (rgbaChunks (width, height, std::vector<uint32_t> ((size_t) width * height, 0xFF0000FFu)));
 }
 
 struct Entry
@@ -110,8 +98,8 @@ struct Entry
     Bytes data;
 };
 
-// Lays a pack out the way a different writer might: header, data, names, then the directory
-// at the end, so no offset is where a naive reader would guess it.
+// Lays a pack out the way a different writer might: header, each entry's data and name, then
+// the directory at the end, so no offset is where a naive reader would guess it.
 Bytes makePack (const std::vector<Entry>& entries)
 {
     Bytes pack (8, 0);
@@ -121,9 +109,6 @@ Bytes makePack (const std::vector<Entry>& entries)
     {
         dataOffsets.push_back ((uint32_t) pack.size());
         pack.insert (pack.end(), entry.data.begin(), entry.data.end());
-    }
-    for (const auto& entry : entries)
-    {
         nameOffsets.push_back ((uint32_t) pack.size());
         pack.insert (pack.end(), entry.name.begin(), entry.name.end());
     }
@@ -266,40 +251,26 @@ TEST (ImagePackDirectory, matchesNamesByTheirExactBytesAndTheLaterOfTwoEntriesWi
 
 // ---- Loading images --------------------------------------------------------------------------
 
-TEST (ImagePackLoading, readsAnImageOnceAndSharesItsPixels)
+TEST (ImagePackLoading, readsAnImageOnceAndDecodesItIntoPremultipliedArgb)
 {
-    FakeFile file (makePack ({ { "a.png", makePng (6, 4) } }));
+    // 0xRRGGBBAA in the file; the framework's ARGB holds each colour times alpha / 255, rounded.
+    const std::vector<uint32_t> rgba { 0xFF0000FF, 0xFF400080, 0x0A141E00, 0x0000FFFF, 0xC8643233, 0xFFFFFFFE };
+    const uint32_t argb[] = { 0xFFFF0000, 0x80802000, 0x00000000, 0xFF0000FF, 0x3328140A, 0xFEFEFEFE };
+    FakeFile file (makePack ({ { "a.png", pngFile (rgbaChunks (3, 2, rgba)) } }));
     ImageResourcePack pack (file.reader());
     ASSERT_TRUE (pack.open());
     pack.add (0, "a.png");
     const int readsAfterOpen = file.reads;
 
-    const auto first = pack.getImage (0);
-    const int readsForImage = file.reads - readsAfterOpen;
-    const auto second = pack.getImage (0);
-
-    EXPECT_EQ (readsForImage, 1);
-    EXPECT_EQ (file.reads - readsAfterOpen, 1);
-    EXPECT_EQ (first.getPixelAt (0, 0), juce::Colours::red);
-    EXPECT_TRUE (first == second); // one pixel buffer
-    EXPECT_FALSE (pack.getImage (1).isValid()); // never registered
-}
-
-TEST (ImagePackLoading, decodesEveryPixelIntoPremultipliedArgb)
-{
-    // 0xRRGGBBAA in the file; the framework's ARGB holds each colour times alpha / 255, rounded.
-    const std::vector<uint32_t> file { 0xFF0000FF, 0xFF400080, 0x0A141E00, 0x0000FFFF, 0xC8643233, 0xFFFFFFFE };
-    const uint32_t argb[] = { 0xFFFF0000, 0x80802000, 0x00000000, 0xFF0000FF, 0x3328140A, 0xFEFEFEFE };
-    FakeFile pack (makePack ({ { "a.png", pngFile (rgbaChunks (3, 2, file)) } }));
-    ImageResourcePack images (pack.reader());
-    ASSERT_TRUE (images.open());
-    images.add (0, "a.png");
-
-    const auto image = images.getImage (0);
+    const auto image = pack.getImage (0);
     ASSERT_EQ (image.getBounds(), juce::Rectangle<int> (3, 2));
     const juce::Image::BitmapData data (image, juce::Image::BitmapData::readOnly);
     for (int k = 0; k < 6; ++k)
         EXPECT_EQ (reinterpret_cast<const juce::PixelARGB*> (data.getPixelPointer (k % 3, k / 3))->getInARGBMaskOrder(), argb[k]) << "pixel " << k;
+
+    EXPECT_TRUE (pack.getImage (0) == image); // one pixel buffer
+    EXPECT_EQ (file.reads - readsAfterOpen, 1);
+    EXPECT_FALSE (pack.getImage (1).isValid()); // never registered
 }
 
 TEST (ImagePackLoading, givesANullImageForDamagedOrNonPngDataAndRetriesIt)
@@ -324,19 +295,18 @@ TEST (ImagePackLoading, givesANullImageForDamagedOrNonPngDataAndRetriesIt)
         { "empty",                      {} },
         { "a JPEG",                     Bytes (jpegBytes, jpegBytes + jpeg.getDataSize()) },
         { "IDAT type damaged",          damaged ([] (auto& c) { c[1].type = "I\x01" "AT"; }) },
-        { "IDAT type and CRC damaged",  damaged ([] (auto& c) { c[1].type = "IDA\x01"; c[1].badCrc = true; }) },
         { "unknown critical chunk",     damaged ([] (auto& c) { c[1].type = "IDAX"; }) },
         { "bad IDAT CRC",               damaged ([] (auto& c) { c[1].badCrc = true; }) },
         { "bad IHDR CRC",               damaged ([] (auto& c) { c[0].badCrc = true; }) },
         { "bad zlib header",            damaged ([] (auto& c) { c[1].body[0] = 0x79; }) },
-        { "bad stored block length",    damaged ([] (auto& c) { c[1].body[4] ^= 0xFF; }) },
+        { "bad deflate block type",     damaged ([] (auto& c) { c[1].body[2] |= 0x06; }) },
         { "bad filter type",            damaged ([] (auto& c) { c[1].body[7] = 9; }) },
         { "no IDAT",                    damaged ([] (auto& c) { c.erase (c.begin() + 1); }) },
         { "bit depth 3",                damaged ([] (auto& c) { c[0].body[8] = 3; }) },
         { "huge declared size",         damaged ([] (auto& c) { c[0].body = ihdr (1000000, 1000000, 8, 6); }) },
         // 8193 x 4096 one-bit pixels: a sound PNG, but over the decoder's limit of 2^25 pixels.
         { "over the pixel limit",       pngFile ({ { "IHDR", ihdr (8193, 4096, 1, 0) },
-                                                   { "IDAT", zlibStored (Bytes (4096 * 1026, 0)) }, { "IEND", {} } }) },
+                                                   { "IDAT", zlibStream (Bytes (4096 * 1026, 0)) }, { "IEND", {} } }) },
         { "cut in the signature",       cut (5) },
         { "cut in the image data",      cut (50) },
     };
@@ -410,7 +380,6 @@ TEST (ImagePackLoading, forgetsAnImageOnANewNameOnClearAndOnReopening)
 
 // ---- The registry ----------------------------------------------------------------------------
 
-
 TEST (ImageRegistry, looksUpEachIdByItsFixedFileName)
 {
     RegistryRelease release;
@@ -420,7 +389,6 @@ TEST (ImageRegistry, looksUpEachIdByItsFixedFileName)
     EXPECT_EQ (getImageResource (kImageInvert).getWidth(), 9);
     EXPECT_EQ (getImageResource (kImageCloseOn).getHeight(), 6);
     EXPECT_FALSE (getImageResource (kImageBody).isValid());
-    EXPECT_FALSE (getImageResource (31).isValid());
 }
 
 TEST (ImageRegistry, givesNullForEveryIdWhenThePackCannotBeOpenedAndAfterRelease)
@@ -496,8 +464,6 @@ const ExpectedSize kExpectedSizes[] = {
 ImageResourcePack::ReadFunction fileReader (FILE* file)
 {
     return [file] (unsigned int offset, unsigned long size, void* destination) {
-        if (file == nullptr)
-            return false;
         std::fseek (file, (long) offset, SEEK_SET);
         return std::fread (destination, 1, size, file) == size;
     };
