@@ -102,20 +102,20 @@ struct NameArea
 
 std::vector<NameArea> findNameAreas (const std::vector<ImageResourcePack::DirectoryEntry>& entries)
 {
-    std::vector<NameArea> spans;
+    std::vector<std::pair<uint64_t, uint64_t>> spans; // begin, end
     for (const auto& entry : entries)
         if (entry.nameLength > 0)
-            spans.push_back ({ entry.nameOffset, (uint64_t) entry.nameOffset + entry.nameLength });
+            spans.emplace_back (entry.nameOffset, (uint64_t) entry.nameOffset + entry.nameLength);
 
-    std::sort (spans.begin(), spans.end(), [] (const NameArea& a, const NameArea& b) { return a.begin < b.begin; });
+    std::sort (spans.begin(), spans.end());
 
     std::vector<NameArea> areas;
-    for (const auto& span : spans)
+    for (const auto& [begin, end] : spans)
     {
-        if (! areas.empty() && span.begin <= areas.back().end)
-            areas.back().end = std::max (areas.back().end, span.end);
+        if (! areas.empty() && begin <= areas.back().end)
+            areas.back().end = std::max (areas.back().end, end);
         else
-            areas.push_back (span);
+            areas.push_back ({ begin, end });
     }
     return areas;
 }

@@ -31,8 +31,6 @@ public:
     };
 
     explicit ImageResourcePack (ReadFunction read);
-    ImageResourcePack (const ImageResourcePack&) = delete;
-    ImageResourcePack& operator= (const ImageResourcePack&) = delete;
 
     // Empties the registry and reads the directory. True when the whole directory was read
     // (also for a pack of zero entries).
