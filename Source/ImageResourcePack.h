@@ -8,11 +8,13 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 // The user interface's bitmaps, read from the image pack through a read function and decoded on
 // first use; each decoded image is kept until `clear`. The application opens the pack once at
 // start-up and keeps the file open: only the header, the directory and the names are read then.
-// Message thread only; takes no lock.
+// The names are kept once, however the entries overlap them, so the directory never holds more
+// than about three times the bytes of the file. Message thread only; takes no lock.
 class ImageResourcePack
 {
 public:
@@ -47,6 +49,9 @@ public:
     // Drops every registration and cached image; the directory and the read function stay.
     void clear();
 
+    // The bytes the directory keeps: the names' buffer and the table of entries.
+    size_t directoryBytes() const;
+
 private:
     struct Registration
     {
@@ -54,9 +59,19 @@ private:
         juce::Image image;
     };
 
+    // An entry with the place of its name in `_names`.
+    struct NamedEntry
+    {
+        DirectoryEntry entry;
+        size_t namePosition = 0;
+    };
+
+    const DirectoryEntry* findEntry (const std::string& fileName) const;
+
     std::map<uint32_t, Registration> _registry;
     ReadFunction _read;
-    std::map<std::string, DirectoryEntry> _directory;
+    std::vector<uint8_t> _names;      // every byte of the file that some name covers, read once
+    std::vector<NamedEntry> _entries; // in directory order; a later entry of a name wins
 };
 
 // Creates the one pack over the read function and opens it; on success registers the ids of

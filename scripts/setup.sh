@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config python3 ccache
     juce-modules-source
-    libhidapi-dev
+    libhidapi-dev libpng-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libfreetype-dev libfontconfig1-dev libx11-dev libxrandr-dev libxinerama-dev
     libxcursor-dev libxext-dev libasound2-dev libcurl4-openssl-dev
