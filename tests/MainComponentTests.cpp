@@ -2,6 +2,7 @@
 
 #include "FXPanelLayouts.h"
 #include "GuiTestEnvironment.h"
+#include "ImageResourcePack.h"
 #include "OverlayComponent.h"
 #include "StockAmpTable.h"
 #include "UnitConnection.h"
@@ -59,6 +60,9 @@ public:
     SimpleImageButton& listButton() const { return *_main._listButton; }
     SimpleImageButton& saveButton() const { return *_main._saveButton; }
     SimpleImageButton& closeButton() const { return *_main._closeButton; }
+    SimpleImageButton& maximiseButton() const { return *_main._maximiseButton; }
+    SimpleImageButton& minimiseButton() const { return *_main._minimiseButton; }
+    StaticImage& tabHeader() const { return *_main._tabHeader; }
     MultiToggleSwitch& ampSwitch() const { return *_main._ampSwitch; }
     MultiToggleSwitch& cabinetSwitch() const { return *_main._cabinetSwitch; }
     MultiToggleSwitch& presetSwitch() const { return *_main._presetSwitch; }
@@ -73,6 +77,7 @@ public:
     size_t bindingCount (TovarekMk2ParamID id) const { return _main._parameterBindings.count (id); }
 
     void showFXPanel (int block) { _main.showFXPanel (block); }
+    void answerMenus (std::function<int (juce::PopupMenu&)> answer) { _main._runMenu = std::move (answer); }
     void addBinding (TovarekMk2ParamID id, MainComponent::Binding binding)
     {
         _main._parameterBindings.emplace (id, std::move (binding));
@@ -361,6 +366,167 @@ TEST (MainComponentLayout, laysTheFootswitchGridOutOnItsPage)
 }
 
 //==============================================================================
+// Images: each control carries the registry's image of the id it is given
+
+namespace
+{
+StaticImage* staticImageAt (MainComponentInspector& view, juce::Rectangle<int> bounds)
+{
+    for (auto* image : view.owned<StaticImage>())
+        if (image->getBounds() == bounds)
+            return image;
+    return nullptr;
+}
+} // namespace
+
+TEST (MainComponentImages, eachFixedControlShowsTheImagesOfItsIds)
+{
+    DisconnectedEditor editor;
+    auto& view = editor.view;
+
+    const struct { const char* name; SimpleImageButton& button; unsigned off, on; } buttons[] = {
+        { "List", view.listButton(), 19, 20 },         { "Save", view.saveButton(), 21, 22 },
+        { "Maximise", view.maximiseButton(), 11, 12 }, { "Minimise", view.minimiseButton(), 13, 14 },
+        { "Close", view.closeButton(), 9, 10 },
+    };
+    for (const auto& row : buttons)
+    {
+        EXPECT_TRUE (isImageResource (row.button._offImage, row.off)) << row.name;
+        EXPECT_TRUE (isImageResource (row.button._onImage, row.on)) << row.name;
+    }
+
+    for (auto* toggle : { &view.ampSwitch(), &view.cabinetSwitch(), &view.presetSwitch() })
+    {
+        ASSERT_EQ (toggle->_positions.size(), 3u);
+        for (unsigned position = 0; position < 3; ++position) // up, centre, down
+            EXPECT_TRUE (isImageResource (toggle->_positions[position].image, 6 + position)) << toggle->getX();
+    }
+    for (auto* knob : view.mainKnobs())
+        EXPECT_TRUE (isImageResource (knob->_filmStrip, 4)) << knob->getBounds().toString();
+
+    const struct { juce::Rectangle<int> bounds; unsigned id; } pictures[] = {
+        { rect (0, 0, 624, 890), 0 },  // the body
+        { rect (29, 513, 566, 4), 26 }, // the red line
+        { rect (96, 200, 32, 32), 28 }, // the footswitch page's legend: not assigned, assigned, invert
+        { rect (260, 200, 32, 32), 29 },
+        { rect (423, 200, 32, 32), 30 },
+    };
+    for (const auto& row : pictures)
+    {
+        auto* picture = staticImageAt (view, row.bounds);
+        ASSERT_NE (picture, nullptr) << row.bounds.toString();
+        EXPECT_TRUE (isImageResource (picture->_image, row.id)) << row.bounds.toString();
+    }
+
+    // The footswitch page: the block labels of row A untinted, the sixteen assignment buttons.
+    int labels = 0;
+    for (auto* button : view.owned<SimpleImageButton>())
+        if (button->getParentComponent() == &view.footswitchPage() && dynamic_cast<SimpleLabel*> (button) == nullptr)
+        {
+            ++labels;
+            EXPECT_TRUE (isImageResource (button->_offImage, 23)) << button->_text;
+            EXPECT_TRUE (isImageResource (button->_onImage, 24)) << button->_text;
+        }
+    EXPECT_EQ (labels, 8);
+    for (auto* button : view.assignmentButtons())
+    {
+        ASSERT_EQ (button->_stateImages.size(), 3u);
+        for (unsigned state = 0; state < 3; ++state)
+            EXPECT_TRUE (isImageResource (button->_stateImages[state], 28 + state)) << button->getBounds().toString();
+    }
+}
+
+TEST (MainComponentImages, theBlockButtonsTintTheOnImageByTheirOwnHue)
+{
+    DisconnectedEditor editor;
+    // Each block's colour at brightness 0.9, as red, green and blue (by Python's colorsys).
+    const struct { ParamMap::BlockID block; float red, green, blue; } tints[] = {
+        { ParamMap::GTE, 0.0f, 0.5625f, 0.9f }, { ParamMap::CMP, 0.27f, 0.4275f, 0.9f },
+        { ParamMap::BST, 0.9f, 0.675f, 0.0f },  { ParamMap::EQ, 0.9f, 0.0f, 0.0f },
+        { ParamMap::AMP, 0.9f, 0.0f, 0.0f },    { ParamMap::REV, 0.45f, 0.9f, 0.0f },
+        { ParamMap::ECO, 0.7875f, 0.0f, 0.9f }, { ParamMap::CAB, 0.9f, 0.3375f, 0.0f },
+    };
+    const auto onImage = getImageResource (24);
+    ASSERT_TRUE (onImage.isValid());
+    const int x = onImage.getWidth() / 2, y = onImage.getHeight() / 2;
+    const auto untinted = onImage.getPixelAt (x, y);
+    for (const auto& row : tints)
+    {
+        auto& button = editor.view.blockButton (row.block);
+        EXPECT_TRUE (isImageResource (button._offImage, 23)) << row.block;
+        ASSERT_EQ (button._onImage.getBounds(), onImage.getBounds()) << row.block;
+        const auto tinted = button._onImage.getPixelAt (x, y);
+        EXPECT_NEAR (tinted.getRed(), untinted.getRed() * row.red, 1.5) << row.block;
+        EXPECT_NEAR (tinted.getGreen(), untinted.getGreen() * row.green, 1.5) << row.block;
+        EXPECT_NEAR (tinted.getBlue(), untinted.getBlue() * row.blue, 1.5) << row.block;
+        EXPECT_EQ (tinted.getAlpha(), untinted.getAlpha()) << row.block;
+    }
+    // Tinting copies: the registry's image is as drawn.
+    EXPECT_EQ (getImageResource (24).getPixelAt (x, y), untinted);
+}
+
+TEST (MainComponentImages, thePanelsShowTheirDialsReadoutsAndArrows)
+{
+    DisconnectedEditor editor;
+    for (const int block : { (int) ParamMap::BST, MainComponent::kGlobalSettingsBlock })
+    {
+        editor.view.showFXPanel (block);
+        const auto knobs = editor.view.panelControls<FilmStripKnob>();
+        ASSERT_FALSE (knobs.empty()) << block;
+        for (auto* knob : knobs)
+            EXPECT_TRUE (isImageResource (knob->_filmStrip, 5)) << block;
+
+        // Each choice: its read-out (the image both ways), then its left and right arrows.
+        std::vector<SimpleImageButton*> buttons;
+        for (auto* button : editor.view.panelControls<SimpleImageButton>())
+            if (dynamic_cast<SimpleLabel*> (button) == nullptr)
+                buttons.push_back (button);
+        ASSERT_EQ (buttons.size() % 3, 0u) << block;
+        ASSERT_FALSE (buttons.empty()) << block;
+        for (size_t i = 0; i < buttons.size(); i += 3)
+        {
+            EXPECT_TRUE (isImageResource (buttons[i]->_offImage, 25)) << block << " choice " << i / 3;
+            EXPECT_TRUE (isImageResource (buttons[i]->_onImage, 25)) << block << " choice " << i / 3;
+            for (unsigned arrow = 0; arrow < 2; ++arrow)
+            {
+                EXPECT_TRUE (isImageResource (buttons[i + 1 + arrow]->_offImage, 15 + 2 * arrow)) << block;
+                EXPECT_TRUE (isImageResource (buttons[i + 1 + arrow]->_onImage, 16 + 2 * arrow)) << block;
+            }
+        }
+    }
+    // The amp panel's name read-out has no arrows.
+    editor.view.showFXPanel (ParamMap::AMP);
+    ASSERT_NE (editor.view.ampNameLabel(), nullptr);
+    EXPECT_TRUE (isImageResource (editor.view.ampNameLabel()->_offImage, 25));
+}
+
+TEST (MainComponentImages, theTabHeaderShowsThePageChosen)
+{
+    DisconnectedEditor editor;
+    auto& view = editor.view;
+    EXPECT_TRUE (isImageResource (view.tabHeader()._image, 1));
+
+    enum Page { panel, footswitches, about };
+    const struct { const char* click; std::function<void()> action; unsigned header; Page page; } steps[] = {
+        { "Footswitches", view.footswitchesTab()._clickCallback, 2, footswitches },
+        { "About", view.aboutTab()._clickCallback, 3, about },
+        { "About again", view.aboutTab()._clickCallback, 1, panel },
+        { "About from the panels", view.aboutTab()._clickCallback, 3, about },
+        { "Global", view.globalTab()._clickCallback, 1, panel },
+        { "Footswitches again", view.footswitchesTab()._clickCallback, 2, footswitches },
+        { "a block", view.blockButton (ParamMap::REV)._clickCallback, 1, panel },
+    };
+    for (const auto& step : steps)
+    {
+        step.action();
+        EXPECT_TRUE (isImageResource (view.tabHeader()._image, step.header)) << step.click;
+        EXPECT_EQ (view.viewport().isVisible(), step.page == panel) << step.click;
+        EXPECT_EQ (view.footswitchPage().isVisible(), step.page == footswitches) << step.click;
+        EXPECT_EQ (view.aboutText().isVisible(), step.page == about) << step.click;
+    }
+}
+
+//==============================================================================
 // Block strip
 
 TEST (MainComponentBlockStrip, standsAtTheStartPlaceUntilTheFirstPassThenEnlargesTheAmp)
@@ -418,12 +584,12 @@ TEST (MainComponentBlockStrip, showsEachBlocksOnStateFromItsSwitchParameter)
 {
     DisconnectedEditor editor;
     pump();
-    for (uint32_t block = 0; block < ParamMap::kBlockCount; ++block)
-    {
-        Service::ParameterValue value;
-        ASSERT_TRUE (editor.service.getParameterValue (TovarekMk2::getBlockEnableParameter ((ParamMap::BlockID) block), value).ok);
-        EXPECT_EQ (editor.view.blockButton ((ParamMap::BlockID) block)._selected, value.value != 0.0) << block;
-    }
+    // The defaults of the on/off parameters: the cabinet (96), reverb (144) and echo (192) are on.
+    for (const auto block : { ParamMap::AMP, ParamMap::CAB, ParamMap::BST, ParamMap::REV, ParamMap::ECO, ParamMap::GTE,
+                              ParamMap::CMP, ParamMap::EQ })
+        EXPECT_EQ (editor.view.blockButton (block)._selected,
+                   block == ParamMap::CAB || block == ParamMap::REV || block == ParamMap::ECO)
+            << block;
 }
 
 TEST (MainComponentBlockStrip, theEqPanelIsElevenHundredPixelsHighAndScrolls)
@@ -458,8 +624,6 @@ TEST (MainComponentBlockStrip, everyPanelBuildsAControlRowForEachBoundItem)
                     || item.kind == TovarekMk2::FXPanelLayouts::InlineSwitch)
                     ++bound;
         EXPECT_EQ (editor.view.panelBindingCount(), bound) << panel;
-        for (auto* child : editor.view.panelContent().getChildren())
-            EXPECT_EQ (child->getParentComponent(), &editor.view.panelContent());
     }
 }
 
@@ -617,6 +781,29 @@ TEST (MainComponentBindings, typedTextIsScaledClampedAndSent)
     ASSERT_TRUE (pumpUntil ([&] { return drive->getText() == "0 %"; })) << drive->getText();
 }
 
+namespace
+{
+// The first read-out of the panel shown with the text, followed by its left and right arrows.
+struct ChoiceControls
+{
+    SimpleImageButton* readout = nullptr;
+    SimpleImageButton* left = nullptr;
+    SimpleImageButton* right = nullptr;
+};
+
+ChoiceControls findChoice (MainComponentInspector& view, const juce::String& shown)
+{
+    std::vector<SimpleImageButton*> buttons;
+    for (auto* button : view.panelControls<SimpleImageButton>())
+        if (dynamic_cast<SimpleLabel*> (button) == nullptr)
+            buttons.push_back (button);
+    for (size_t i = 0; i + 2 < buttons.size(); ++i)
+        if (buttons[i]->_text == shown)
+            return { buttons[i], buttons[i + 1], buttons[i + 2] };
+    return {};
+}
+} // namespace
+
 TEST (MainComponentBindings, optionArrowsStopAtTheFirstAndLastOption)
 {
     ConnectedEditor editor;
@@ -624,41 +811,56 @@ TEST (MainComponentBindings, optionArrowsStopAtTheFirstAndLastOption)
     editor.view.showFXPanel (ParamMap::ECO);
     pump();
 
-    // The echo type read-out and its arrows: the read-out is the image button with a binding,
-    // followed by the left and the right arrow.
-    Service::ParameterInfo info;
-    ASSERT_TRUE (editor.service.getParameterInfo (kParamEchoType, info).ok);
-    std::vector<SimpleImageButton*> buttons;
-    for (auto* b : editor.view.panelControls<SimpleImageButton>())
-        if (dynamic_cast<SimpleLabel*> (b) == nullptr)
-            buttons.push_back (b);
-    SimpleImageButton* readout = nullptr;
-    for (auto* b : buttons)
-        if (b->_text == juce::String (TovarekMk2::findOptionForValue (info, 0)->name))
-            readout = b;
-    ASSERT_NE (readout, nullptr);
-    auto it = std::find (buttons.begin(), buttons.end(), readout);
-    ASSERT_GE (std::distance (it, buttons.end()), 3);
-    auto* left = *(it + 1);
-    auto* right = *(it + 2);
-
-    // At the first option already: left sends the first again.
-    editor.unit().clearHostPackets();
-    left->_clickCallback();
-    ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
-    EXPECT_EQ (setParameterPackets (editor.unit())[0], setParameterPacket (kParamEchoType, 0.0f));
-
-    for (int option = 1; option <= 5; ++option)
+    const auto echo = findChoice (editor.view, "DIGITAL"); // the echo type, 0 at start
+    ASSERT_NE (echo.readout, nullptr);
+    // Left at the first option sends the first again; right walks on and stops at the last.
+    const struct { SimpleImageButton* arrow; float sent; const char* shown; } steps[] = {
+        { echo.left, 0.0f, "DIGITAL" },   { echo.right, 1.0f, "ANALOG" },       { echo.right, 2.0f, "TAPE" },
+        { echo.right, 3.0f, "DARK TAPE" }, { echo.right, 4.0f, "SOFT DIGITAL" }, { echo.right, 4.0f, "SOFT DIGITAL" },
+    };
+    for (const auto& step : steps)
     {
         editor.unit().clearHostPackets();
-        right->_clickCallback();
-        ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
-        const float expected = (float) std::min (option, 4);
-        EXPECT_EQ (setParameterPackets (editor.unit())[0], setParameterPacket (kParamEchoType, expected)) << option;
-        ASSERT_TRUE (pumpUntil ([&] {
-            return readout->_text == juce::String (TovarekMk2::findOptionForValue (info, expected)->name);
-        }));
+        step.arrow->_clickCallback();
+        ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait)) << step.shown;
+        EXPECT_EQ (setParameterPackets (editor.unit())[0], setParameterPacket (kParamEchoType, step.sent)) << step.shown;
+        ASSERT_TRUE (pumpUntil ([&] { return echo.readout->_text == step.shown; })) << step.shown;
     }
+}
+
+TEST (MainComponentBindings, thePopUpSendsTheChosenOptionsOwnValue)
+{
+    ConnectedEditor editor;
+    ASSERT_TRUE (editor.attach());
+    editor.view.showFXPanel (ParamMap::EQ);
+    pump();
+
+    // The pre-tone filter type, whose options run from "NONE" = -1: "HIGHPASS 1" is the fourth
+    // item (id 4) and carries the value 2.
+    const auto type = findChoice (editor.view, "GAIN ONLY");
+    ASSERT_NE (type.readout, nullptr);
+    std::vector<std::pair<int, juce::String>> offered;
+    int answer = 0;
+    editor.view.answerMenus ([&] (juce::PopupMenu& menu) {
+        offered.clear();
+        for (juce::PopupMenu::MenuItemIterator item (menu); item.next();)
+            offered.emplace_back (item.getItem().itemID, item.getItem().text);
+        return answer;
+    });
+    editor.unit().clearHostPackets();
+
+    type.readout->_clickCallback(); // dismissed: sends nothing
+    ASSERT_EQ (offered.size(), 13u);
+    EXPECT_EQ (offered.front(), std::make_pair (1, juce::String ("NONE")));
+    EXPECT_EQ (offered[3], std::make_pair (4, juce::String ("HIGHPASS 1")));
+    EXPECT_EQ (offered.back(), std::make_pair (13, juce::String ("PEAKING")));
+
+    answer = 4;
+    type.readout->_clickCallback();
+    ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
+    EXPECT_EQ (setParameterPackets (editor.unit()),
+               (std::vector<std::vector<uint8_t>> { setParameterPacket (kParamPreToneType, 2.0f) }));
+    ASSERT_TRUE (pumpUntil ([&] { return type.readout->_text == "HIGHPASS 1"; }));
 }
 
 TEST (MainComponentBindings, aTwoWaySwitchSendsItsOptionAndLightsTheButtonTheServiceReports)
@@ -702,20 +904,14 @@ TEST (MainComponentBindings, aTwoWaySwitchSendsItsOptionAndLightsTheButtonTheSer
 TEST (MainComponentBindings, everyControlShowsItsDefaultRightAfterConstruction)
 {
     DisconnectedEditor editor;
-    // Before any refresh pass: the main knobs stand at their parameters' defaults.
-    const TovarekMk2ParamID ids[] = { kParamAmpKnobTop0,    kParamAmpKnobTop1,    kParamAmpKnobTop2,
-                                      kParamAmpKnobTop3,    kParamAmpKnobBottom0, kParamAmpKnobBottom1,
-                                      kParamAmpKnobBottom2, kParamStatusLevel };
-    const auto knobs = editor.view.mainKnobs();
-    for (size_t i = 0; i < knobs.size(); ++i)
-    {
-        Service::ParameterInfo info;
-        ASSERT_TRUE (editor.service.getParameterInfo (ids[i], info).ok);
-        EXPECT_EQ (knobs[i]->_value, TovarekMk2::valueToKnobPosition (info, info.defaultValue.value)) << i;
-    }
-    Service::ParameterValue gate;
-    ASSERT_TRUE (editor.service.getParameterValue (kParamFootswitchAGate, gate).ok);
-    EXPECT_EQ (editor.view.assignmentButtons()[0]->_currentState, (int) gate.value);
+    // Before any refresh pass. The knobs in creation order: 117, 118, 119, 120, 115 and 116 at
+    // their default 0.5 of 0 to 1; 224 and 214 at 1. The assignments' default is 0, not assigned.
+    std::vector<double> positions;
+    for (auto* knob : editor.view.mainKnobs())
+        positions.push_back (knob->_value);
+    EXPECT_EQ (positions, (std::vector<double> { 0.5, 0.5, 0.5, 0.5, 0.5, 0.5, 1.0, 1.0 }));
+    for (auto* button : editor.view.assignmentButtons())
+        EXPECT_EQ (button->_currentState, 0) << button->getBounds().toString();
 }
 
 TEST (MainComponentBindings, anAssignmentOutsideTheThreeStatesShowsNoImage)
