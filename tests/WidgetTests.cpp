@@ -103,88 +103,54 @@ int countTextPixels (const juce::Image& image, juce::Colour colour)
 
 // ---------------------------------------------------------------------------------------------
 
-TEST (FilmStripKnob, picksTheFrameByRoundingHalfUpAndClampsButStoresTheValue)
+TEST (FilmStripKnob, picksTheFrameByRoundingHalfUpInItsRangeAndClamps)
 {
-    Knob99 knob;
-    EXPECT_EQ (knob._frameCount, 99);
-    EXPECT_EQ (knob._cellWidth, 10);
-    EXPECT_EQ (knob._cellHeight, 10);
-
-    knob.setValue (0.0);
-    EXPECT_EQ (frameShown (knob), 0);
-    knob.setValue (1.0);
-    EXPECT_EQ (frameShown (knob), 98);
-    knob.setValue (0.5); // 98 x 0.5 + 0.5 = 49.5
-    EXPECT_EQ (frameShown (knob), 49);
-    EXPECT_EQ (knob._cellY, 490);
-    knob.setValue (1.7);
-    EXPECT_EQ (frameShown (knob), 98);
-    EXPECT_DOUBLE_EQ (knob._value, 1.7);
-    knob.setValue (-3.0);
-    EXPECT_EQ (frameShown (knob), 0);
-    knob.setValue (0.5 / 98.0 - 1e-9); // just below half a frame
-    EXPECT_EQ (frameShown (knob), 0);
-    knob.setValue (0.5 / 98.0 + 1e-9);
-    EXPECT_EQ (frameShown (knob), 1);
+    const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
+    // A strip of columns x rows cells (frame count -1: all of them) and the knob's range.
+    const struct { const char* what; int columns, rows, frames; double min, max, value; int frame; } rows[] = {
+        { "start", 1, 99, -1, 0, 1, 0.0, 0 },
+        { "end", 1, 99, -1, 0, 1, 1.0, 98 },
+        { "middle: 98 x 0.5 + 0.5 = 49.5", 1, 99, -1, 0, 1, 0.5, 49 },
+        { "just below half a frame", 1, 99, -1, 0, 1, 0.5 / 98.0 - 1e-9, 0 },
+        { "just above half a frame", 1, 99, -1, 0, 1, 0.5 / 98.0 + 1e-9, 1 },
+        { "beyond the end", 1, 99, -1, 0, 1, 1.7, 98 },
+        { "before the start", 1, 99, -1, 0, 1, -3.0, 0 },
+        { "infinity", 1, 99, -1, 0, 1, inf, 98 },
+        { "no number", 1, 99, -1, 0, 1, nan, 0 },
+        { "the knob's own range", 1, 99, -1, 20, 30, 25.0, 49 },
+        { "the end of its own range", 1, 99, -1, 20, 30, 30.0, 98 },
+        { "an empty range", 1, 99, -1, 0, 0, 0.0, 0 },
+        { "2 x 3: 5 x 0.6 + 0.5 = 3.5, second column, second row", 2, 3, -1, 0, 1, 0.6, 3 },
+        { "2 x 3: frame 4, first column, third row", 2, 3, -1, 0, 1, 0.8, 4 },
+        { "only the first five cells are frames", 1, 10, 5, 0, 1, 1.0, 4 },
+        { "no columns: nothing drawn", 0, 0, -1, 0, 1, 0.5, -1 },
+    };
+    for (const auto& row : rows)
+    {
+        FilmStripKnob knob;
+        knob.setSize (10, 10);
+        knob._minValue = row.min;
+        knob._maxValue = row.max;
+        knob.setValue (row.value); // before the strip: the strip picks the frame up
+        knob.setFilmStrip (numberedStrip (std::max (row.columns, 1), std::max (row.rows, 1)), row.columns, row.rows,
+                           row.frames);
+        EXPECT_EQ (frameShown (knob), row.frame) << row.what;
+        if (row.frame >= 0)
+        {
+            EXPECT_EQ (knob._cellX, row.frame % row.columns * 10) << row.what;
+            EXPECT_EQ (knob._cellY, row.frame / row.columns * 10) << row.what;
+        }
+        EXPECT_TRUE (knob._value == row.value || std::isnan (row.value)) << row.what; // stored unclamped
+    }
 }
 
-TEST (FilmStripKnob, mapsItsOwnRangeOntoTheFrames)
-{
-    Knob99 knob;
-    knob._minValue = 20.0;
-    knob._maxValue = 30.0;
-    knob.setValue (25.0);
-    EXPECT_EQ (frameShown (knob), 49);
-    knob.setValue (30.0);
-    EXPECT_EQ (frameShown (knob), 98);
-}
-
-TEST (FilmStripKnob, runsFramesAlongARowThenOnToTheNext)
+TEST (FilmStripKnob, drawsNothingBeforeItHasAStrip)
 {
     FilmStripKnob knob;
     knob.setSize (10, 10);
-    knob.setFilmStrip (numberedStrip (2, 3), 2, 3, -1);
-    EXPECT_EQ (knob._frameCount, 6);
-    knob.setValue (0.6); // 5 x 0.6 + 0.5 = 3.5: frame 3
-    EXPECT_EQ (knob._cellX, 10);
-    EXPECT_EQ (knob._cellY, 10);
-    EXPECT_EQ (frameShown (knob), 3);
-    knob.setValue (0.8);
-    EXPECT_EQ (knob._cellX, 0);
-    EXPECT_EQ (knob._cellY, 20);
-    EXPECT_EQ (frameShown (knob), 4);
-}
-
-TEST (FilmStripKnob, takesAnExplicitFrameCountAndFollowsANewStrip)
-{
-    FilmStripKnob knob;
-    knob.setSize (10, 10);
-    knob.setValue (1.0);
-    knob.setFilmStrip (numberedStrip (1, 10), 1, 10, 5); // only the first five cells are frames
-    EXPECT_EQ (knob._frameCount, 5);
-    EXPECT_EQ (frameShown (knob), 4);
-}
-
-TEST (FilmStripKnob, survivesAValueBeforeItsStripAndValuesWithoutMeaning)
-{
-    FilmStripKnob knob;
-    knob.setSize (10, 10);
-    knob.setValue (0.7); // no strip yet: no columns to divide by
+    knob.setValue (0.7);
     EXPECT_EQ (knob._cellX, 0);
     EXPECT_EQ (knob._cellY, 0);
-    EXPECT_EQ (frameShown (knob), -1);
-
-    knob.setFilmStrip (numberedStrip (1, 99), 1, 99, -1);
-    knob.setValue (std::numeric_limits<double>::quiet_NaN());
-    EXPECT_EQ (frameShown (knob), 0);
-    knob.setValue (std::numeric_limits<double>::infinity());
-    EXPECT_EQ (frameShown (knob), 98);
-
-    knob._maxValue = knob._minValue; // an empty range
-    knob.setValue (0.0);
-    EXPECT_EQ (frameShown (knob), 0);
-
-    knob.setFilmStrip (numberedStrip (1, 2), 0, 0, -1);
     EXPECT_EQ (frameShown (knob), -1);
 }
 
@@ -310,26 +276,18 @@ struct ThreeWaySwitch : MultiToggleSwitch
 };
 } // namespace
 
-TEST (MultiToggleSwitch, splitsNinetyPixelsIntoThirds)
+TEST (MultiToggleSwitch, splitsItsHeightIntoThirdsTruncatingEachEnd)
 {
-    ThreeWaySwitch s (90);
-    for (int y = 0; y < 90; ++y)
-        EXPECT_EQ (s.hitAt (y), y / 30) << "y = " << y;
-    EXPECT_EQ (s.hitAt (90), -1);
-    EXPECT_EQ (s.hitAt (-1), -1);
-}
-
-TEST (MultiToggleSwitch, truncatesEachEndSoTheLastPixelsOfTheEditorsSwitchHitNothing)
-{
-    ThreeWaySwitch s (104);
-    EXPECT_EQ (s.hitAt (0), 0);
-    EXPECT_EQ (s.hitAt (33), 0);
-    EXPECT_EQ (s.hitAt (34), 1);
-    EXPECT_EQ (s.hitAt (67), 1);
-    EXPECT_EQ (s.hitAt (68), 2);
-    EXPECT_EQ (s.hitAt (101), 2);
-    EXPECT_EQ (s.hitAt (102), -1);
-    EXPECT_EQ (s.hitAt (103), -1);
+    // (height, y, position hit or -1); the editor's switches are 104 high, so 102 and 103 hit nothing.
+    const int rows[][3] = { { 90, 0, 0 },   { 90, 29, 0 },   { 90, 30, 1 },   { 90, 59, 1 },    { 90, 60, 2 },
+                            { 90, 89, 2 },  { 90, 90, -1 },  { 90, -1, -1 },  { 104, 0, 0 },    { 104, 33, 0 },
+                            { 104, 34, 1 }, { 104, 67, 1 },  { 104, 68, 2 },  { 104, 101, 2 },  { 104, 102, -1 },
+                            { 104, 103, -1 } };
+    for (const auto& row : rows)
+    {
+        ThreeWaySwitch s (row[0]);
+        EXPECT_EQ (s.hitAt (row[1]), row[2]) << "height " << row[0] << ", y " << row[1];
+    }
 }
 
 TEST (MultiToggleSwitch, sharesTheHeightByWeight)
@@ -687,10 +645,11 @@ TEST (SimpleEditLabel, givesTheLabelAndItsEditorOneColourScheme)
     EXPECT_EQ (label.findColour (juce::TextEditor::textColourId), grey);
     EXPECT_EQ (label.findColour (juce::TextEditor::outlineColourId), grey);
     EXPECT_EQ (label.findColour (juce::TextEditor::highlightColourId), grey);
-    EXPECT_EQ (label.findColour (juce::TextEditor::highlightedTextColourId), grey.contrasting (1.0f));
+    EXPECT_EQ (label.findColour (juce::TextEditor::highlightedTextColourId), juce::Colour (0xff000000)); // contrasting
     EXPECT_EQ (label.findColour (juce::TextEditor::focusedOutlineColourId), grey);
-    EXPECT_EQ (label.findColour (juce::CaretComponent::caretColourId), grey.darker (0.4f));
-    EXPECT_EQ (juce::Colour (0xff101010).contrasting (1.0f), juce::Colours::white);
+    EXPECT_EQ (label.findColour (juce::CaretComponent::caretColourId), juce::Colour (0xff6a6a6a)); // 0x95 / 1.4
+    label.setColours (juce::Colour (0xff101010)); // a dark colour: white contrasts
+    EXPECT_EQ (label.findColour (juce::TextEditor::highlightedTextColourId), juce::Colour (0xffffffff));
 }
 
 TEST (SimpleEditLabel, dragsTheValueUnclampedBy500PixelsPerUnitOr2000WithShift)
