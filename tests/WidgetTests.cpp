@@ -174,53 +174,36 @@ TEST (FilmStripKnob, drawsTheCellFittedAndCentredInWideAndTallBounds)
     EXPECT_EQ (image.getPixelAt (10, 20).getAlpha(), 255);
 }
 
-TEST (FilmStripKnob, dragsTheWholeRangeOver200PixelsUpAnd1000WithShift)
+TEST (FilmStripKnob, dragsTheWholeRangeOver200PixelsUpOr1000WithShiftFromItsClampedStart)
 {
-    Knob99 knob;
-    std::vector<double> reported;
-    knob._valueCallback = [&] (double v) { reported.push_back (v); };
-
-    knob.setValue (0.25);
-    knob.mouseDown (pressAt (knob, 10, 150));
-    knob.mouseDrag (dragBy (knob, 150, -100));
-    EXPECT_DOUBLE_EQ (knob._value, 0.75);
-    knob.mouseDrag (dragBy (knob, 150, -300));
-    EXPECT_DOUBLE_EQ (knob._value, 1.0);
-    knob.mouseDrag (dragBy (knob, 150, 100));
-    EXPECT_DOUBLE_EQ (knob._value, 0.0);
-    EXPECT_EQ (reported, (std::vector<double> { 0.75, 1.0, 0.0 }));
-
-    knob.setValue (0.25);
-    knob.mouseDown (pressAt (knob, 10, 150));
-    knob.mouseDrag (dragBy (knob, 150, -100, kShiftLeftButton));
-    EXPECT_NEAR (knob._value, 0.35, 1e-12);
-}
-
-TEST (FilmStripKnob, rescalesTheWholeDragWhenShiftChangesMidDrag)
-{
-    Knob99 knob;
-    knob.setValue (0.5);
-    knob.mouseDown (pressAt (knob, 10, 150));
-    knob.mouseDrag (dragBy (knob, 150, -80));
-    EXPECT_NEAR (knob._value, 0.9, 1e-12);
-    knob.mouseDrag (dragBy (knob, 150, -80, kShiftLeftButton));
-    EXPECT_NEAR (knob._value, 0.58, 1e-12);
-    knob.mouseDrag (dragBy (knob, 150, -20));
-    EXPECT_NEAR (knob._value, 0.6, 1e-12);
-}
-
-TEST (FilmStripKnob, dragsInItsOwnRangeFromAClampedStart)
-{
-    Knob99 knob;
-    knob._minValue = -10.0;
-    knob._maxValue = 10.0;
-    std::vector<double> reported;
-    knob._valueCallback = [&] (double v) { reported.push_back (v); };
-    knob.setValue (50.0); // beyond the range: the drag starts from the top
-    knob.mouseDown (pressAt (knob, 10, 150));
-    knob.mouseDrag (dragBy (knob, 150, 50));
-    EXPECT_DOUBLE_EQ (knob._value, 5.0);
-    EXPECT_EQ (reported, (std::vector<double> { 5.0 }));
+    // Each drag: the knob's range and value at the press, then drag events (pixels moved from
+    // the press, negative up; Shift held) with the value reported after each.
+    struct Event { float dy; bool shift; double value; };
+    const struct { const char* what; double min, max, start; std::vector<Event> events; } drags[] = {
+        { "200 pixels for the range, clamped", 0, 1, 0.25, { { -100, false, 0.75 }, { -300, false, 1.0 }, { 100, false, 0.0 } } },
+        { "1000 pixels with Shift", 0, 1, 0.25, { { -100, true, 0.35 } } },
+        { "Shift in mid-drag rescales the whole drag", 0, 1, 0.5, { { -80, false, 0.9 }, { -80, true, 0.58 }, { -20, false, 0.6 } } },
+        { "its own range, from a start beyond it", -10, 10, 50, { { 50, false, 5.0 } } },
+    };
+    for (const auto& drag : drags)
+    {
+        Knob99 knob;
+        knob._minValue = drag.min;
+        knob._maxValue = drag.max;
+        std::vector<double> reported, expected;
+        knob._valueCallback = [&] (double v) { reported.push_back (v); };
+        knob.setValue (drag.start);
+        knob.mouseDown (pressAt (knob, 10, 150));
+        for (const auto& event : drag.events)
+        {
+            knob.mouseDrag (dragBy (knob, 150, event.dy, event.shift ? kShiftLeftButton : kLeftButton));
+            EXPECT_NEAR (knob._value, event.value, 1e-12) << drag.what << ", " << event.dy;
+            expected.push_back (event.value);
+        }
+        ASSERT_EQ (reported.size(), expected.size()) << drag.what;
+        for (size_t i = 0; i < reported.size(); ++i)
+            EXPECT_NEAR (reported[i], expected[i], 1e-12) << drag.what;
+    }
 }
 
 TEST (FilmStripKnob, reportsEveryDragEventButNeverAPushedValue)
