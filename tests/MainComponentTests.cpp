@@ -642,6 +642,19 @@ TEST (MainComponentBindings, aMainKnobSendsItsTurnAndItsDefaultAndFollowsTheUnit
     ASSERT_TRUE (pumpUntil ([&] { return editor.view.mainKnobs()[1]->_value == 0.75; }));
 }
 
+namespace
+{
+// The control of the panel shown at the bounds (panel coordinates), found by its place.
+template <typename Control>
+Control* panelControlAt (MainComponentInspector& view, juce::Rectangle<int> bounds)
+{
+    for (auto* control : view.panelControls<Control>())
+        if (control->getBounds() == bounds)
+            return control;
+    return nullptr;
+}
+} // namespace
+
 TEST (MainComponentBindings, aFrequencyKnobOfThePanelSendsTheLogarithmicValue)
 {
     ConnectedEditor editor;
@@ -649,23 +662,14 @@ TEST (MainComponentBindings, aFrequencyKnobOfThePanelSendsTheLogarithmicValue)
     editor.view.showFXPanel (ParamMap::EQ);
     editor.unit().clearHostPackets();
 
-    // The EQ panel's first knob whose parameter is the first band's frequency (20 to 20000 Hz).
-    FilmStripKnob* frequency = nullptr;
-    for (auto* knob : editor.view.panelControls<FilmStripKnob>())
-    {
-        knob->_valueCallback (0.5);
-        ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
-        const auto packets = setParameterPackets (editor.unit());
-        ASSERT_EQ (packets.size(), 1u);
-        editor.unit().clearHostPackets();
-        if (packets[0][2] == kParamEq1Freq && packets[0][3] == 0)
-        {
-            frequency = knob;
-            EXPECT_EQ (packets[0], setParameterPacket (kParamEq1Freq, (float) std::sqrt (20.0 * 20000.0)));
-            break;
-        }
-    }
+    // The first band's frequency (20 to 20000 Hz): the sixth row's third item, at column 2 (x 282)
+    // below rows of 38, 61, 176, 38 and 61 pixels (y 374).
+    auto* frequency = panelControlAt<FilmStripKnob> (editor.view, rect (282 - 6, 374 + 9, 146, 156));
     ASSERT_NE (frequency, nullptr);
+    frequency->_valueCallback (0.5);
+    ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
+    EXPECT_EQ (setParameterPackets (editor.unit()),
+               (std::vector<std::vector<uint8_t>> { setParameterPacket (kParamEq1Freq, (float) std::sqrt (20.0 * 20000.0)) }));
 }
 
 TEST (MainComponentBindings, aBlockDoubleClickSwitchesTheBlockAndTheStripFollows)
@@ -715,28 +719,16 @@ TEST (MainComponentBindings, typedTextIsScaledClampedAndSent)
     editor.view.showFXPanel (ParamMap::BST);
     pump();
 
-    // The boost panel's read-outs; the drive is a percentage from 0 to 1.
-    SimpleEditLabel* drive = nullptr;
-    for (auto* readout : editor.view.panelControls<SimpleEditLabel>())
-    {
-        editor.unit().clearHostPackets();
-        ASSERT_TRUE (readout->_validator ("75"));
-        ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
-        if (setParameterPackets (editor.unit())[0][2] == kParamBoostDrive)
-        {
-            drive = readout;
-            break;
-        }
-    }
+    // The drive's read-out, a percentage from 0 to 1: the third row's first knob (y 38 + 56).
+    auto* drive = panelControlAt<SimpleEditLabel> (editor.view, rect (9, 94 + 120, 108, 32));
     ASSERT_NE (drive, nullptr);
-    EXPECT_EQ (setParameterPackets (editor.unit())[0], setParameterPacket (kParamBoostDrive, 0.75f));
-
-    for (const auto& [text, sent] : { std::pair<const char*, float> { "500", 1.0f }, { "loud", 0.0f } })
+    for (const auto& [text, sent] : { std::pair<const char*, float> { "75", 0.75f }, { "500", 1.0f }, { "loud", 0.0f } })
     {
         editor.unit().clearHostPackets();
         ASSERT_TRUE (drive->_validator (text));
         ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
-        EXPECT_EQ (setParameterPackets (editor.unit())[0], setParameterPacket (kParamBoostDrive, sent)) << text;
+        EXPECT_EQ (setParameterPackets (editor.unit()),
+                   (std::vector<std::vector<uint8_t>> { setParameterPacket (kParamBoostDrive, sent) })) << text;
     }
 
     // The read-out shows the value the service reports back.
@@ -832,35 +824,24 @@ TEST (MainComponentBindings, aTwoWaySwitchSendsItsOptionAndLightsTheButtonTheSer
     editor.view.showFXPanel (ParamMap::EQ);
     pump();
 
-    // The pre-tone block's inline switch is the panel's first ON / OFF pair.
-    SimpleLabel* on = nullptr;
-    SimpleLabel* off = nullptr;
-    for (auto* label : editor.view.panelControls<SimpleLabel>())
+    // The pre-tone's inline switch, "ON" 1 then "OFF" 0, at column 0.5 (x 70) of the row under the
+    // header (y 38): side by side at x - 1 and x + 63.
+    auto* on = panelControlAt<SimpleLabel> (editor.view, rect (69, 38 + 7, 64, 52));
+    auto* off = panelControlAt<SimpleLabel> (editor.view, rect (133, 38 + 7, 64, 52));
+    ASSERT_TRUE (on != nullptr && off != nullptr);
+    EXPECT_EQ (on->_text, "ON");
+    EXPECT_EQ (off->_text, "OFF");
+
+    for (auto* button : { on, off, on })
     {
-        if (on == nullptr && label->_text == "ON")
-            on = label;
-        else if (on != nullptr && off == nullptr && label->_text == "OFF")
-            off = label;
+        editor.unit().clearHostPackets();
+        button->_clickCallback();
+        ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
+        EXPECT_EQ (setParameterPackets (editor.unit()),
+                   (std::vector<std::vector<uint8_t>> { setParameterPacket (kParamPreToneOn, button == on ? 1.0f : 0.0f) }));
+        ASSERT_TRUE (pumpUntil ([&] { return button->_selected; })) << button->_text;
+        EXPECT_FALSE ((button == on ? off : on)->_selected) << button->_text;
     }
-    ASSERT_NE (on, nullptr);
-    ASSERT_NE (off, nullptr);
-    // Side by side, in the row under the panel's header: x - 1 and x + 63 at y + 7.
-    EXPECT_EQ (off->getBounds(), on->getBounds().translated (64, 0));
-    EXPECT_EQ (on->getY(), 38 + 7);
-    EXPECT_EQ (on->getWidth(), 64);
-
-    Service::ParameterValue start;
-    ASSERT_TRUE (editor.service.getParameterValue (kParamPreToneOn, start).ok);
-    auto* target = start.value == 0.0 ? on : off;
-    const float sent = start.value == 0.0 ? 1.0f : 0.0f;
-    editor.unit().clearHostPackets();
-
-    target->_clickCallback();
-    ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
-    EXPECT_EQ (setParameterPackets (editor.unit()),
-               (std::vector<std::vector<uint8_t>> { setParameterPacket (kParamPreToneOn, sent) }));
-    ASSERT_TRUE (pumpUntil ([&] { return target->_selected; }));
-    EXPECT_FALSE ((target == on ? off : on)->_selected);
 }
 
 TEST (MainComponentBindings, everyControlShowsItsDefaultRightAfterConstruction)
@@ -986,30 +967,26 @@ TEST (MainComponentRefresh, showsTheProgressOfABackup)
     ASSERT_TRUE (pumpUntil ([&] { return ! overlay.isVisible(); }, 30000ms));
 }
 
-TEST (MainComponentRefresh, showsAFirmwareTooOldForUpdate)
+TEST (MainComponentRefresh, showsAFirmwareTooOldAndAnErrorWithoutSpinnerOrAlert)
 {
-    SimUnit::UnitOptions options;
-    options.dspVersion = { 4, 1, 0 };
-    ConnectedEditor editor (options);
-    editor.service.setProtocol (&editor.connection.protocol());
-    auto& overlay = editor.view.overlay();
-    ASSERT_TRUE (pumpUntil ([&] { return overlay.getTitle() == "Firmware update required"; }));
-    EXPECT_EQ (overlay.getMessage(), "Select 'Update Firmware' from the file menu");
-    EXPECT_FALSE (overlay.getSpinner().isVisible());
-}
-
-TEST (MainComponentRefresh, showsAnErrorWithTheServicesLastError)
-{
-    SimUnit::UnitOptions options;
-    options.systemVersion = { 3, 0, 0 };
-    ConnectedEditor editor (options);
-    editor.service.setProtocol (&editor.connection.protocol());
-    auto& overlay = editor.view.overlay();
-    ASSERT_TRUE (pumpUntil ([&] { return overlay.getTitle() == "Error:"; }));
-    EXPECT_EQ (overlay.getMessage(), juce::String (editor.service.getLastError()));
-    EXPECT_EQ (overlay.getMessage(), "Connected device is not supported");
-    EXPECT_FALSE (overlay.getSpinner().isVisible());
-    EXPECT_TRUE (openAlerts().empty());
+    SimUnit::UnitOptions tooOld, unsupported;
+    tooOld.dspVersion = { 4, 1, 0 };
+    unsupported.systemVersion = { 3, 0, 0 };
+    const struct { SimUnit::UnitOptions unit; const char* title; const char* message; } rows[] = {
+        { tooOld, "Firmware update required", "Select 'Update Firmware' from the file menu" },
+        { unsupported, "Error:", "Connected device is not supported" }, // the service's last error
+    };
+    for (const auto& row : rows)
+    {
+        ConnectedEditor editor (row.unit);
+        editor.service.setProtocol (&editor.connection.protocol());
+        auto& overlay = editor.view.overlay();
+        ASSERT_TRUE (pumpUntil ([&] { return overlay.getTitle() == row.title; })) << row.title;
+        EXPECT_EQ (overlay.getMessage(), row.message);
+        EXPECT_TRUE (overlay.isVisible()) << row.title;
+        EXPECT_FALSE (overlay.getSpinner().isVisible()) << row.title;
+        EXPECT_TRUE (openAlerts().empty()) << row.title;
+    }
 }
 
 TEST (MainComponentRefresh, followsTheUnitsPresetAndAmpSlots)
