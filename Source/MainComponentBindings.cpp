@@ -178,7 +178,7 @@ void MainComponent::chooseOption (TovarekMk2ParamID id, const ParameterInfo& inf
     for (size_t i = 0; i < info.options.size(); ++i)
         menu.addItem (static_cast<int> (i) + 1, juce::String (info.options[i].name), true, false);
 
-    const int chosen = menu.show();
+    const int chosen = _runMenu ? _runMenu (menu) : 0;
     if (chosen > 0 && static_cast<size_t> (chosen) <= info.options.size())
         setParameter (id, info.options[static_cast<size_t> (chosen) - 1].value);
 }

@@ -2,6 +2,7 @@
 
 #include "FXPanelLayouts.h"
 #include "GuiTestEnvironment.h"
+#include "ImageResourcePack.h"
 #include "OverlayComponent.h"
 #include "StockAmpTable.h"
 #include "UnitConnection.h"
@@ -59,6 +60,9 @@ public:
     SimpleImageButton& listButton() const { return *_main._listButton; }
     SimpleImageButton& saveButton() const { return *_main._saveButton; }
     SimpleImageButton& closeButton() const { return *_main._closeButton; }
+    SimpleImageButton& maximiseButton() const { return *_main._maximiseButton; }
+    SimpleImageButton& minimiseButton() const { return *_main._minimiseButton; }
+    StaticImage& tabHeader() const { return *_main._tabHeader; }
     MultiToggleSwitch& ampSwitch() const { return *_main._ampSwitch; }
     MultiToggleSwitch& cabinetSwitch() const { return *_main._cabinetSwitch; }
     MultiToggleSwitch& presetSwitch() const { return *_main._presetSwitch; }
@@ -73,6 +77,7 @@ public:
     size_t bindingCount (TovarekMk2ParamID id) const { return _main._parameterBindings.count (id); }
 
     void showFXPanel (int block) { _main.showFXPanel (block); }
+    void answerMenus (std::function<int (juce::PopupMenu&)> answer) { _main._runMenu = std::move (answer); }
     void addBinding (TovarekMk2ParamID id, MainComponent::Binding binding)
     {
         _main._parameterBindings.emplace (id, std::move (binding));
@@ -238,46 +243,84 @@ struct ConnectedEditor
 //==============================================================================
 // Layout
 
-TEST (MainComponentLayout, isTheFixedDesignSpaceWithTheTopBarAtItsPlaces)
+namespace
 {
-    DisconnectedEditor editor;
-    EXPECT_EQ (MainComponent::kDesignWidth, 624);
-    EXPECT_EQ (MainComponent::kDesignHeight, 890);
-    EXPECT_EQ (editor.main->getBounds(), rect (0, 0, 624, 890));
-
-    auto& view = editor.view;
-    EXPECT_EQ (view.listButton().getBounds(), rect (9, 16, 52, 20));
-    EXPECT_EQ (view.saveButton().getBounds(), rect (272, 12, 80, 28));
-    EXPECT_EQ (view.closeButton().getBounds(), rect (581, 7, 36, 36));
-    EXPECT_EQ (view.dragBar().getBounds(), rect (0, 0, 624, 70));
-    EXPECT_EQ (view.overlay().getBounds(), rect (0, 0, 624, 890));
-    EXPECT_EQ (view.viewport().getBounds(), rect (36, 548, 562, 270));
-    EXPECT_EQ (view.footswitchPage().getBounds(), rect (36, 548, 551, 270));
-    EXPECT_EQ (view.aboutText().getBounds(), rect (36, 548, 551, 270));
-    EXPECT_EQ (view.globalTab().getBounds(), rect (30, 822, 192, 48));
-    EXPECT_EQ (view.footswitchesTab().getBounds(), rect (223, 822, 188, 48));
-    EXPECT_EQ (view.aboutTab().getBounds(), rect (412, 822, 186, 48));
-    EXPECT_EQ (view.overlay()._titleFontHeight, 26.0f);
-    EXPECT_EQ (view.overlay()._messageFontHeight, 20.0f);
+std::vector<juce::Image> imagesOf (SimpleImageButton& button)
+{
+    return { button._offImage, button._onImage };
 }
 
-TEST (MainComponentLayout, placesTheEightKnobsAndTheThreeSwitchesOnTheirGrid)
+std::vector<juce::Image> imagesOf (MultiToggleSwitch& toggle)
+{
+    std::vector<juce::Image> images;
+    for (const auto& position : toggle._positions)
+        images.push_back (position.image);
+    return images;
+}
+
+StaticImage& staticImageAt (MainComponentInspector& view, juce::Rectangle<int> bounds)
+{
+    for (auto* image : view.owned<StaticImage>())
+        if (image->getBounds() == bounds)
+            return *image;
+    ADD_FAILURE() << "no picture at " << bounds.toString();
+    static StaticImage none;
+    return none;
+}
+} // namespace
+
+TEST (MainComponentLayout, placesEachFixedControlWithTheImagesOfItsIds)
 {
     DisconnectedEditor editor;
     auto& view = editor.view;
+    EXPECT_EQ (editor.main->getBounds(), rect (0, 0, 624, 890));
 
+    // The images: a button's off and on, a switch's up, centre and down, a picture's one.
+    const struct { const char* name; juce::Component& control; juce::Rectangle<int> bounds;
+                   std::vector<juce::Image> images; std::vector<unsigned> ids; } rows[] = {
+        { "List", view.listButton(), rect (9, 16, 52, 20), imagesOf (view.listButton()), { 19, 20 } },
+        { "Save", view.saveButton(), rect (272, 12, 80, 28), imagesOf (view.saveButton()), { 21, 22 } },
+        { "Maximise", view.maximiseButton(), rect (493, 7, 36, 36), imagesOf (view.maximiseButton()), { 11, 12 } },
+        { "Minimise", view.minimiseButton(), rect (537, 7, 36, 36), imagesOf (view.minimiseButton()), { 13, 14 } },
+        { "Close", view.closeButton(), rect (581, 7, 36, 36), imagesOf (view.closeButton()), { 9, 10 } },
+        { "amp switch", view.ampSwitch(), rect (142, 193, 40, 104), imagesOf (view.ampSwitch()), { 6, 7, 8 } },
+        { "cabinet switch", view.cabinetSwitch(), rect (292, 193, 40, 104), imagesOf (view.cabinetSwitch()), { 6, 7, 8 } },
+        { "preset switch", view.presetSwitch(), rect (442, 193, 40, 104), imagesOf (view.presetSwitch()), { 6, 7, 8 } },
+        { "body", staticImageAt (view, rect (0, 0, 624, 890)), rect (0, 0, 624, 890),
+          { staticImageAt (view, rect (0, 0, 624, 890))._image }, { 0 } },
+        { "red line", staticImageAt (view, rect (29, 513, 566, 4)), rect (29, 513, 566, 4),
+          { staticImageAt (view, rect (29, 513, 566, 4))._image }, { 26 } },
+        { "tab header", view.tabHeader(), rect (26, 440, 572, 428), { view.tabHeader()._image }, { 1 } },
+        { "drag bar", view.dragBar(), rect (0, 0, 624, 70), {}, {} },
+        { "overlay", view.overlay(), rect (0, 0, 624, 890), {}, {} },
+        { "viewport", view.viewport(), rect (36, 548, 562, 270), {}, {} },
+        { "footswitch page", view.footswitchPage(), rect (36, 548, 551, 270), {}, {} },
+        { "about text", view.aboutText(), rect (36, 548, 551, 270), {}, {} },
+        { "Global tab", view.globalTab(), rect (30, 822, 192, 48), {}, {} },
+        { "Footswitches tab", view.footswitchesTab(), rect (223, 822, 188, 48), {}, {} },
+        { "About tab", view.aboutTab(), rect (412, 822, 186, 48), {}, {} },
+    };
+    for (const auto& row : rows)
+    {
+        EXPECT_EQ (row.control.getBounds(), row.bounds) << row.name;
+        ASSERT_EQ (row.images.size(), row.ids.size()) << row.name;
+        for (size_t i = 0; i < row.ids.size(); ++i)
+            EXPECT_TRUE (isImageResource (row.images[i], row.ids[i])) << row.name;
+    }
+
+    // The knobs in creation order on their grid, with the large dial's film strip.
     const auto knobs = view.mainKnobs();
     ASSERT_EQ (knobs.size(), 8u);
     for (int i = 0; i < 8; ++i)
+    {
         EXPECT_EQ (knobs[(size_t) i]->getBounds(), rect ((i % 4) * 149 + 21, (i / 4) * 185 + 80, 136, 136)) << i;
-
-    EXPECT_EQ (view.ampSwitch().getBounds(), rect (142, 193, 40, 104));
-    EXPECT_EQ (view.cabinetSwitch().getBounds(), rect (292, 193, 40, 104));
-    EXPECT_EQ (view.presetSwitch().getBounds(), rect (442, 193, 40, 104));
+        EXPECT_TRUE (isImageResource (knobs[(size_t) i]->_filmStrip, 4)) << i;
+    }
     EXPECT_TRUE (view.ampSwitch()._alwaysNotify);
     EXPECT_TRUE (view.cabinetSwitch()._alwaysNotify);
     EXPECT_FALSE (view.presetSwitch()._alwaysNotify);
-    EXPECT_EQ (view.presetSwitch()._positions.size(), 3u);
+    EXPECT_EQ (view.overlay()._titleFontHeight, 26.0f);
+    EXPECT_EQ (view.overlay()._messageFontHeight, 20.0f);
 }
 
 TEST (MainComponentLayout, stacksTheTopBarAndTabsAboveTheOverlayAndTheRestBelowIt)
@@ -338,26 +381,138 @@ TEST (MainComponentLayout, laysTheFootswitchGridOutOnItsPage)
     EXPECT_EQ (buttons[0]->getParentComponent(), &editor.view.footswitchPage());
     EXPECT_EQ (buttons[0]->_text, "A");
     EXPECT_EQ (buttons[15]->_text, "B");
-    // The legend under the grid.
+    for (auto* button : buttons) // not assigned, assigned, invert
+        EXPECT_TRUE (isImageResource (button->_stateImages.at (0), 28) && isImageResource (button->_stateImages.at (1), 29)
+                     && isImageResource (button->_stateImages.at (2), 30) && button->_stateImages.size() == 3)
+            << button->getBounds().toString();
+    // Row A's block labels, untinted.
+    int labels = 0;
+    for (auto* button : editor.view.owned<SimpleImageButton>())
+        if (button->getParentComponent() == &editor.view.footswitchPage() && dynamic_cast<SimpleLabel*> (button) == nullptr)
+        {
+            ++labels;
+            EXPECT_TRUE (isImageResource (button->_offImage, 23) && isImageResource (button->_onImage, 24)) << button->_text;
+        }
+    EXPECT_EQ (labels, 8);
+    // The title and the legend under the grid, with its icons.
     int checked = 0;
     for (auto* label : editor.view.owned<SimpleLabel>())
-    {
-        if (label->_text == "INVERT")
+        if (label->_text == "INVERT" || label->_text == "FOOTSWITCH ASSIGN")
         {
-            EXPECT_EQ (label->getBounds(), rect (357, 236, 164, 32));
+            EXPECT_EQ (label->getBounds(), label->_text == "INVERT" ? rect (357, 236, 164, 32) : rect (101, 18, 350, 32));
             ++checked;
         }
-        else if (label->_text == "FOOTSWITCH ASSIGN")
-        {
-            EXPECT_EQ (label->getBounds(), rect (101, 18, 350, 32));
-            ++checked;
-        }
-    }
     EXPECT_EQ (checked, 2);
+    for (const auto& [x, id] : { std::pair { 96, 28u }, { 260, 29u }, { 423, 30u } })
+        EXPECT_TRUE (isImageResource (staticImageAt (editor.view, rect (x, 200, 32, 32))._image, id)) << x;
 
     // Each assignment id carries the button's binding and the block strip's.
     EXPECT_EQ (editor.view.bindingCount (kParamFootswitchAEcho), 2u);
     EXPECT_EQ (editor.view.bindingCount (kParamAmpOn), 1u);
+}
+
+//==============================================================================
+// Images of the block strip, the panels and the pages
+
+TEST (MainComponentImages, theBlockButtonsTintTheOnImageByTheirOwnHue)
+{
+    DisconnectedEditor editor;
+    // Each block's colour at brightness 0.9, as red, green and blue (by Python's colorsys).
+    const struct { ParamMap::BlockID block; float red, green, blue; } tints[] = {
+        { ParamMap::GTE, 0.0f, 0.5625f, 0.9f }, { ParamMap::CMP, 0.27f, 0.4275f, 0.9f },
+        { ParamMap::BST, 0.9f, 0.675f, 0.0f },  { ParamMap::EQ, 0.9f, 0.0f, 0.0f },
+        { ParamMap::AMP, 0.9f, 0.0f, 0.0f },    { ParamMap::REV, 0.45f, 0.9f, 0.0f },
+        { ParamMap::ECO, 0.7875f, 0.0f, 0.9f }, { ParamMap::CAB, 0.9f, 0.3375f, 0.0f },
+    };
+    const auto onImage = getImageResource (24);
+    ASSERT_TRUE (onImage.isValid());
+    const int x = onImage.getWidth() / 2, y = onImage.getHeight() / 2;
+    // The registry's image stays as drawn, light grey, after eight tints: they work on copies.
+    const auto untinted = onImage.getPixelAt (x, y);
+    ASSERT_GT (untinted.getBrightness(), 0.5f);
+    EXPECT_LT (untinted.getSaturation(), 0.05f);
+    for (const auto& row : tints)
+    {
+        auto& button = editor.view.blockButton (row.block);
+        EXPECT_TRUE (isImageResource (button._offImage, 23)) << row.block;
+        ASSERT_EQ (button._onImage.getBounds(), onImage.getBounds()) << row.block;
+        const auto tinted = button._onImage.getPixelAt (x, y);
+        EXPECT_NEAR (tinted.getRed(), untinted.getRed() * row.red, 1.5) << row.block;
+        EXPECT_NEAR (tinted.getGreen(), untinted.getGreen() * row.green, 1.5) << row.block;
+        EXPECT_NEAR (tinted.getBlue(), untinted.getBlue() * row.blue, 1.5) << row.block;
+        EXPECT_EQ (tinted.getAlpha(), untinted.getAlpha()) << row.block;
+    }
+    EXPECT_FALSE (MainComponent::tintImage ({}, juce::Colours::red).isValid());
+
+    // Each channel by its own, alpha too: (200, 100, 50, 255) x (0.5, 1, 0, 0.5).
+    juce::Image coloured (juce::Image::ARGB, 1, 1, true);
+    coloured.setPixelAt (0, 0, juce::Colour::fromRGBA (200, 100, 50, 255));
+    const auto mixed = MainComponent::tintImage (coloured, juce::Colour::fromFloatRGBA (0.5f, 1.0f, 0.0f, 0.5f)).getPixelAt (0, 0);
+    EXPECT_NEAR (mixed.getRed(), 100, 2);
+    EXPECT_NEAR (mixed.getGreen(), 100, 2);
+    EXPECT_EQ (mixed.getBlue(), 0);
+    EXPECT_NEAR (mixed.getAlpha(), 128, 1);
+}
+
+TEST (MainComponentImages, thePanelsShowTheirDialsReadoutsAndArrows)
+{
+    DisconnectedEditor editor;
+    for (const int block : { (int) ParamMap::BST, MainComponent::kGlobalSettingsBlock })
+    {
+        editor.view.showFXPanel (block);
+        const auto knobs = editor.view.panelControls<FilmStripKnob>();
+        ASSERT_FALSE (knobs.empty()) << block;
+        for (auto* knob : knobs)
+            EXPECT_TRUE (isImageResource (knob->_filmStrip, 5)) << block;
+
+        // Each choice: its read-out (the image both ways), then its left and right arrows.
+        std::vector<SimpleImageButton*> buttons;
+        for (auto* button : editor.view.panelControls<SimpleImageButton>())
+            if (dynamic_cast<SimpleLabel*> (button) == nullptr)
+                buttons.push_back (button);
+        ASSERT_EQ (buttons.size() % 3, 0u) << block;
+        ASSERT_FALSE (buttons.empty()) << block;
+        for (size_t i = 0; i < buttons.size(); i += 3)
+        {
+            EXPECT_TRUE (isImageResource (buttons[i]->_offImage, 25)) << block << " choice " << i / 3;
+            EXPECT_TRUE (isImageResource (buttons[i]->_onImage, 25)) << block << " choice " << i / 3;
+            for (unsigned arrow = 0; arrow < 2; ++arrow)
+            {
+                EXPECT_TRUE (isImageResource (buttons[i + 1 + arrow]->_offImage, 15 + 2 * arrow)) << block;
+                EXPECT_TRUE (isImageResource (buttons[i + 1 + arrow]->_onImage, 16 + 2 * arrow)) << block;
+            }
+        }
+    }
+    // The amp panel's name read-out has no arrows.
+    editor.view.showFXPanel (ParamMap::AMP);
+    ASSERT_NE (editor.view.ampNameLabel(), nullptr);
+    EXPECT_TRUE (isImageResource (editor.view.ampNameLabel()->_offImage, 25));
+}
+
+TEST (MainComponentImages, theTabHeaderShowsThePageChosen)
+{
+    DisconnectedEditor editor;
+    auto& view = editor.view;
+    EXPECT_TRUE (isImageResource (view.tabHeader()._image, 1));
+
+    enum Page { panel, footswitches, about };
+    const struct { const char* click; std::function<void()> action; unsigned header; Page page; } steps[] = {
+        { "Footswitches", view.footswitchesTab()._clickCallback, 2, footswitches },
+        { "About", view.aboutTab()._clickCallback, 3, about },
+        { "About again", view.aboutTab()._clickCallback, 1, panel },
+        { "About from the panels", view.aboutTab()._clickCallback, 3, about },
+        { "Global", view.globalTab()._clickCallback, 1, panel },
+        { "Footswitches again", view.footswitchesTab()._clickCallback, 2, footswitches },
+        { "a block", view.blockButton (ParamMap::REV)._clickCallback, 1, panel },
+    };
+    for (const auto& step : steps)
+    {
+        step.action();
+        EXPECT_TRUE (isImageResource (view.tabHeader()._image, step.header)) << step.click;
+        EXPECT_EQ (view.viewport().isVisible(), step.page == panel) << step.click;
+        EXPECT_EQ (view.footswitchPage().isVisible(), step.page == footswitches) << step.click;
+        EXPECT_EQ (view.aboutText().isVisible(), step.page == about) << step.click;
+    }
 }
 
 //==============================================================================
@@ -418,12 +573,12 @@ TEST (MainComponentBlockStrip, showsEachBlocksOnStateFromItsSwitchParameter)
 {
     DisconnectedEditor editor;
     pump();
-    for (uint32_t block = 0; block < ParamMap::kBlockCount; ++block)
-    {
-        Service::ParameterValue value;
-        ASSERT_TRUE (editor.service.getParameterValue (TovarekMk2::getBlockEnableParameter ((ParamMap::BlockID) block), value).ok);
-        EXPECT_EQ (editor.view.blockButton ((ParamMap::BlockID) block)._selected, value.value != 0.0) << block;
-    }
+    // The defaults of the on/off parameters: the cabinet (96), reverb (144) and echo (192) are on.
+    for (const auto block : { ParamMap::AMP, ParamMap::CAB, ParamMap::BST, ParamMap::REV, ParamMap::ECO, ParamMap::GTE,
+                              ParamMap::CMP, ParamMap::EQ })
+        EXPECT_EQ (editor.view.blockButton (block)._selected,
+                   block == ParamMap::CAB || block == ParamMap::REV || block == ParamMap::ECO)
+            << block;
 }
 
 TEST (MainComponentBlockStrip, theEqPanelIsElevenHundredPixelsHighAndScrolls)
@@ -458,29 +613,47 @@ TEST (MainComponentBlockStrip, everyPanelBuildsAControlRowForEachBoundItem)
                     || item.kind == TovarekMk2::FXPanelLayouts::InlineSwitch)
                     ++bound;
         EXPECT_EQ (editor.view.panelBindingCount(), bound) << panel;
-        for (auto* child : editor.view.panelContent().getChildren())
-            EXPECT_EQ (child->getParentComponent(), &editor.view.panelContent());
     }
 }
 
 //==============================================================================
 // Bindings through the service to the unit
 
-TEST (MainComponentBindings, aMainKnobTurnSendsItsMappedValueToTheUnit)
+TEST (MainComponentBindings, aMainKnobSendsItsTurnAndItsDefaultAndFollowsTheUnit)
 {
     ConnectedEditor editor;
     ASSERT_TRUE (editor.attach());
-    editor.unit().clearHostPackets();
+    auto* knob = editor.view.mainKnobs()[0]; // parameter 117, 0 to 1 linear, default 0.5
 
-    // Knob 0 is parameter 117, 0 to 1 linear.
-    auto* knob = editor.view.mainKnobs()[0];
-    knob->_valueCallback (0.25);
-
-    ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
-    EXPECT_EQ (setParameterPackets (editor.unit()),
-               (std::vector<std::vector<uint8_t>> { setParameterPacket (kParamAmpKnobTop0, 0.25f) }));
+    // A turn, then a double-click; each sends one packet.
+    for (const auto& [gesture, sent] : { std::pair<std::function<void()>, float> { [&] { knob->_valueCallback (0.25); }, 0.25f },
+                                         { [&] { knob->_doubleClickCallback(); }, 0.5f } })
+    {
+        editor.unit().clearHostPackets();
+        gesture();
+        ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait)) << sent;
+        EXPECT_EQ (setParameterPackets (editor.unit()),
+                   (std::vector<std::vector<uint8_t>> { setParameterPacket (kParamAmpKnobTop0, sent) }));
+    }
     ASSERT_TRUE (pumpUntil ([&] { return editor.service.isModified() && editor.view.saveButton()._selected; }));
+
+    // Turned on the unit: the knob follows after the refresh pass.
+    editor.unit().turnKnob (kParamAmpKnobTop1, 0.75f);
+    ASSERT_TRUE (pumpUntil ([&] { return editor.view.mainKnobs()[1]->_value == 0.75; }));
 }
+
+namespace
+{
+// The control of the panel shown at the bounds (panel coordinates), found by its place.
+template <typename Control>
+Control* panelControlAt (MainComponentInspector& view, juce::Rectangle<int> bounds)
+{
+    for (auto* control : view.panelControls<Control>())
+        if (control->getBounds() == bounds)
+            return control;
+    return nullptr;
+}
+} // namespace
 
 TEST (MainComponentBindings, aFrequencyKnobOfThePanelSendsTheLogarithmicValue)
 {
@@ -489,45 +662,14 @@ TEST (MainComponentBindings, aFrequencyKnobOfThePanelSendsTheLogarithmicValue)
     editor.view.showFXPanel (ParamMap::EQ);
     editor.unit().clearHostPackets();
 
-    // The EQ panel's first knob whose parameter is the first band's frequency (20 to 20000 Hz).
-    FilmStripKnob* frequency = nullptr;
-    for (auto* knob : editor.view.panelControls<FilmStripKnob>())
-    {
-        knob->_valueCallback (0.5);
-        ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
-        const auto packets = setParameterPackets (editor.unit());
-        ASSERT_EQ (packets.size(), 1u);
-        editor.unit().clearHostPackets();
-        if (packets[0][2] == kParamEq1Freq && packets[0][3] == 0)
-        {
-            frequency = knob;
-            EXPECT_EQ (packets[0], setParameterPacket (kParamEq1Freq, (float) std::sqrt (20.0 * 20000.0)));
-            break;
-        }
-    }
+    // The first band's frequency (20 to 20000 Hz): the sixth row's third item, at column 2 (x 282)
+    // below rows of 38, 61, 176, 38 and 61 pixels (y 374).
+    auto* frequency = panelControlAt<FilmStripKnob> (editor.view, rect (282 - 6, 374 + 9, 146, 156));
     ASSERT_NE (frequency, nullptr);
-}
-
-TEST (MainComponentBindings, aKnobTurnedOnTheUnitMovesTheBoundKnobAfterTheRefreshPass)
-{
-    ConnectedEditor editor;
-    ASSERT_TRUE (editor.attach());
-    auto* knob = editor.view.mainKnobs()[1]; // parameter 118, 0 to 1
-
-    editor.unit().turnKnob (kParamAmpKnobTop1, 0.75f);
-    ASSERT_TRUE (pumpUntil ([&] { return knob->_value == 0.75; }));
-}
-
-TEST (MainComponentBindings, aDoubleClickSendsTheParametersDefault)
-{
-    ConnectedEditor editor;
-    ASSERT_TRUE (editor.attach());
-    editor.unit().clearHostPackets();
-
-    editor.view.mainKnobs()[0]->_doubleClickCallback();
+    frequency->_valueCallback (0.5);
     ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
     EXPECT_EQ (setParameterPackets (editor.unit()),
-               (std::vector<std::vector<uint8_t>> { setParameterPacket (kParamAmpKnobTop0, 0.5f) }));
+               (std::vector<std::vector<uint8_t>> { setParameterPacket (kParamEq1Freq, (float) std::sqrt (20.0 * 20000.0)) }));
 }
 
 TEST (MainComponentBindings, aBlockDoubleClickSwitchesTheBlockAndTheStripFollows)
@@ -549,37 +691,25 @@ TEST (MainComponentBindings, aFootswitchAssignmentCyclesAndShowsOnlyWhatTheServi
 {
     ConnectedEditor editor;
     ASSERT_TRUE (editor.attach());
-    auto* button = editor.view.assignmentButtons()[0]; // footswitch A, gate
-    Service::ParameterValue start;
-    ASSERT_TRUE (editor.service.getParameterValue (kParamFootswitchAGate, start).ok);
-    ASSERT_EQ (button->_currentState, (int) start.value);
+    auto* button = editor.view.assignmentButtons()[0]; // footswitch A, gate; 0 at start
+    ASSERT_EQ (button->_currentState, 0);
 
-    for (int step = 1; step <= 3; ++step)
+    // Not assigned, assigned, invert, not assigned; a value beyond the states counts on modulo 3.
+    const struct { float fromUnit; int sent; } clicks[] = { { -1, 1 }, { -1, 2 }, { -1, 0 }, { 4.0f, 2 } };
+    for (const auto& click : clicks)
     {
-        const int expected = ((int) start.value + step) % 3;
+        if (click.fromUnit >= 0)
+        {
+            editor.unit().turnKnob (kParamFootswitchAGate, click.fromUnit);
+            ASSERT_TRUE (pumpUntil ([&] { return button->_currentState == (int) click.fromUnit; }));
+        }
         editor.unit().clearHostPackets();
         button->_clickCallback();
         ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
         EXPECT_EQ (setParameterPackets (editor.unit()),
-                   (std::vector<std::vector<uint8_t>> { setParameterPacket (kParamFootswitchAGate, (float) expected) }));
-        ASSERT_TRUE (pumpUntil ([&] { return button->_currentState == expected; })) << step;
+                   (std::vector<std::vector<uint8_t>> { setParameterPacket (kParamFootswitchAGate, (float) click.sent) }));
+        ASSERT_TRUE (pumpUntil ([&] { return button->_currentState == click.sent; })) << click.sent;
     }
-}
-
-TEST (MainComponentBindings, anAssignmentAboveTheThreeStatesCountsOnModuloThree)
-{
-    ConnectedEditor editor;
-    ASSERT_TRUE (editor.attach());
-    auto* button = editor.view.assignmentButtons()[0]; // footswitch A, gate
-
-    editor.unit().turnKnob (kParamFootswitchAGate, 4.0f);
-    ASSERT_TRUE (pumpUntil ([&] { return button->_currentState == 4; }));
-
-    editor.unit().clearHostPackets();
-    button->_clickCallback();
-    ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
-    EXPECT_EQ (setParameterPackets (editor.unit()),
-               (std::vector<std::vector<uint8_t>> { setParameterPacket (kParamFootswitchAGate, 2.0f) }));
 }
 
 TEST (MainComponentBindings, typedTextIsScaledClampedAndSent)
@@ -589,33 +719,44 @@ TEST (MainComponentBindings, typedTextIsScaledClampedAndSent)
     editor.view.showFXPanel (ParamMap::BST);
     pump();
 
-    // The boost panel's read-outs; the drive is a percentage from 0 to 1.
-    SimpleEditLabel* drive = nullptr;
-    for (auto* readout : editor.view.panelControls<SimpleEditLabel>())
-    {
-        editor.unit().clearHostPackets();
-        ASSERT_TRUE (readout->_validator ("75"));
-        ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
-        if (setParameterPackets (editor.unit())[0][2] == kParamBoostDrive)
-        {
-            drive = readout;
-            break;
-        }
-    }
+    // The drive's read-out, a percentage from 0 to 1: the third row's first knob (y 38 + 56).
+    auto* drive = panelControlAt<SimpleEditLabel> (editor.view, rect (9, 94 + 120, 108, 32));
     ASSERT_NE (drive, nullptr);
-    EXPECT_EQ (setParameterPackets (editor.unit())[0], setParameterPacket (kParamBoostDrive, 0.75f));
-
-    for (const auto& [text, sent] : { std::pair<const char*, float> { "500", 1.0f }, { "loud", 0.0f } })
+    for (const auto& [text, sent] : { std::pair<const char*, float> { "75", 0.75f }, { "500", 1.0f }, { "loud", 0.0f } })
     {
         editor.unit().clearHostPackets();
         ASSERT_TRUE (drive->_validator (text));
         ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
-        EXPECT_EQ (setParameterPackets (editor.unit())[0], setParameterPacket (kParamBoostDrive, sent)) << text;
+        EXPECT_EQ (setParameterPackets (editor.unit()),
+                   (std::vector<std::vector<uint8_t>> { setParameterPacket (kParamBoostDrive, sent) })) << text;
     }
 
     // The read-out shows the value the service reports back.
     ASSERT_TRUE (pumpUntil ([&] { return drive->getText() == "0 %"; })) << drive->getText();
 }
+
+namespace
+{
+// The first read-out of the panel shown with the text, followed by its left and right arrows.
+struct ChoiceControls
+{
+    SimpleImageButton* readout = nullptr;
+    SimpleImageButton* left = nullptr;
+    SimpleImageButton* right = nullptr;
+};
+
+ChoiceControls findChoice (MainComponentInspector& view, const juce::String& shown)
+{
+    std::vector<SimpleImageButton*> buttons;
+    for (auto* button : view.panelControls<SimpleImageButton>())
+        if (dynamic_cast<SimpleLabel*> (button) == nullptr)
+            buttons.push_back (button);
+    for (size_t i = 0; i + 2 < buttons.size(); ++i)
+        if (buttons[i]->_text == shown)
+            return { buttons[i], buttons[i + 1], buttons[i + 2] };
+    return {};
+}
+} // namespace
 
 TEST (MainComponentBindings, optionArrowsStopAtTheFirstAndLastOption)
 {
@@ -624,41 +765,56 @@ TEST (MainComponentBindings, optionArrowsStopAtTheFirstAndLastOption)
     editor.view.showFXPanel (ParamMap::ECO);
     pump();
 
-    // The echo type read-out and its arrows: the read-out is the image button with a binding,
-    // followed by the left and the right arrow.
-    Service::ParameterInfo info;
-    ASSERT_TRUE (editor.service.getParameterInfo (kParamEchoType, info).ok);
-    std::vector<SimpleImageButton*> buttons;
-    for (auto* b : editor.view.panelControls<SimpleImageButton>())
-        if (dynamic_cast<SimpleLabel*> (b) == nullptr)
-            buttons.push_back (b);
-    SimpleImageButton* readout = nullptr;
-    for (auto* b : buttons)
-        if (b->_text == juce::String (TovarekMk2::findOptionForValue (info, 0)->name))
-            readout = b;
-    ASSERT_NE (readout, nullptr);
-    auto it = std::find (buttons.begin(), buttons.end(), readout);
-    ASSERT_GE (std::distance (it, buttons.end()), 3);
-    auto* left = *(it + 1);
-    auto* right = *(it + 2);
-
-    // At the first option already: left sends the first again.
-    editor.unit().clearHostPackets();
-    left->_clickCallback();
-    ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
-    EXPECT_EQ (setParameterPackets (editor.unit())[0], setParameterPacket (kParamEchoType, 0.0f));
-
-    for (int option = 1; option <= 5; ++option)
+    const auto echo = findChoice (editor.view, "DIGITAL"); // the echo type, 0 at start
+    ASSERT_NE (echo.readout, nullptr);
+    // Left at the first option sends the first again; right walks on and stops at the last.
+    const struct { SimpleImageButton* arrow; float sent; const char* shown; } steps[] = {
+        { echo.left, 0.0f, "DIGITAL" },   { echo.right, 1.0f, "ANALOG" },       { echo.right, 2.0f, "TAPE" },
+        { echo.right, 3.0f, "DARK TAPE" }, { echo.right, 4.0f, "SOFT DIGITAL" }, { echo.right, 4.0f, "SOFT DIGITAL" },
+    };
+    for (const auto& step : steps)
     {
         editor.unit().clearHostPackets();
-        right->_clickCallback();
-        ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
-        const float expected = (float) std::min (option, 4);
-        EXPECT_EQ (setParameterPackets (editor.unit())[0], setParameterPacket (kParamEchoType, expected)) << option;
-        ASSERT_TRUE (pumpUntil ([&] {
-            return readout->_text == juce::String (TovarekMk2::findOptionForValue (info, expected)->name);
-        }));
+        step.arrow->_clickCallback();
+        ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait)) << step.shown;
+        EXPECT_EQ (setParameterPackets (editor.unit())[0], setParameterPacket (kParamEchoType, step.sent)) << step.shown;
+        ASSERT_TRUE (pumpUntil ([&] { return echo.readout->_text == step.shown; })) << step.shown;
     }
+}
+
+TEST (MainComponentBindings, thePopUpSendsTheChosenOptionsOwnValue)
+{
+    ConnectedEditor editor;
+    ASSERT_TRUE (editor.attach());
+    editor.view.showFXPanel (ParamMap::EQ);
+    pump();
+
+    // The pre-tone filter type, whose options run from "NONE" = -1: "HIGHPASS 1" is the fourth
+    // item (id 4) and carries the value 2.
+    const auto type = findChoice (editor.view, "GAIN ONLY");
+    ASSERT_NE (type.readout, nullptr);
+    std::vector<std::pair<int, juce::String>> offered;
+    int answer = 0;
+    editor.view.answerMenus ([&] (juce::PopupMenu& menu) {
+        offered.clear();
+        for (juce::PopupMenu::MenuItemIterator item (menu); item.next();)
+            offered.emplace_back (item.getItem().itemID, item.getItem().text);
+        return answer;
+    });
+    editor.unit().clearHostPackets();
+
+    type.readout->_clickCallback(); // dismissed: sends nothing
+    ASSERT_EQ (offered.size(), 13u);
+    EXPECT_EQ (offered.front(), std::make_pair (1, juce::String ("NONE")));
+    EXPECT_EQ (offered[3], std::make_pair (4, juce::String ("HIGHPASS 1")));
+    EXPECT_EQ (offered.back(), std::make_pair (13, juce::String ("PEAKING")));
+
+    answer = 4;
+    type.readout->_clickCallback();
+    ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
+    EXPECT_EQ (setParameterPackets (editor.unit()),
+               (std::vector<std::vector<uint8_t>> { setParameterPacket (kParamPreToneType, 2.0f) }));
+    ASSERT_TRUE (pumpUntil ([&] { return type.readout->_text == "HIGHPASS 1"; }));
 }
 
 TEST (MainComponentBindings, aTwoWaySwitchSendsItsOptionAndLightsTheButtonTheServiceReports)
@@ -668,54 +824,37 @@ TEST (MainComponentBindings, aTwoWaySwitchSendsItsOptionAndLightsTheButtonTheSer
     editor.view.showFXPanel (ParamMap::EQ);
     pump();
 
-    // The pre-tone block's inline switch is the panel's first ON / OFF pair.
-    SimpleLabel* on = nullptr;
-    SimpleLabel* off = nullptr;
-    for (auto* label : editor.view.panelControls<SimpleLabel>())
+    // The pre-tone's inline switch, "ON" 1 then "OFF" 0, at column 0.5 (x 70) of the row under the
+    // header (y 38): side by side at x - 1 and x + 63.
+    auto* on = panelControlAt<SimpleLabel> (editor.view, rect (69, 38 + 7, 64, 52));
+    auto* off = panelControlAt<SimpleLabel> (editor.view, rect (133, 38 + 7, 64, 52));
+    ASSERT_TRUE (on != nullptr && off != nullptr);
+    EXPECT_EQ (on->_text, "ON");
+    EXPECT_EQ (off->_text, "OFF");
+
+    for (auto* button : { on, off, on })
     {
-        if (on == nullptr && label->_text == "ON")
-            on = label;
-        else if (on != nullptr && off == nullptr && label->_text == "OFF")
-            off = label;
+        editor.unit().clearHostPackets();
+        button->_clickCallback();
+        ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
+        EXPECT_EQ (setParameterPackets (editor.unit()),
+                   (std::vector<std::vector<uint8_t>> { setParameterPacket (kParamPreToneOn, button == on ? 1.0f : 0.0f) }));
+        ASSERT_TRUE (pumpUntil ([&] { return button->_selected; })) << button->_text;
+        EXPECT_FALSE ((button == on ? off : on)->_selected) << button->_text;
     }
-    ASSERT_NE (on, nullptr);
-    ASSERT_NE (off, nullptr);
-    // Side by side, in the row under the panel's header: x - 1 and x + 63 at y + 7.
-    EXPECT_EQ (off->getBounds(), on->getBounds().translated (64, 0));
-    EXPECT_EQ (on->getY(), 38 + 7);
-    EXPECT_EQ (on->getWidth(), 64);
-
-    Service::ParameterValue start;
-    ASSERT_TRUE (editor.service.getParameterValue (kParamPreToneOn, start).ok);
-    auto* target = start.value == 0.0 ? on : off;
-    const float sent = start.value == 0.0 ? 1.0f : 0.0f;
-    editor.unit().clearHostPackets();
-
-    target->_clickCallback();
-    ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
-    EXPECT_EQ (setParameterPackets (editor.unit()),
-               (std::vector<std::vector<uint8_t>> { setParameterPacket (kParamPreToneOn, sent) }));
-    ASSERT_TRUE (pumpUntil ([&] { return target->_selected; }));
-    EXPECT_FALSE ((target == on ? off : on)->_selected);
 }
 
 TEST (MainComponentBindings, everyControlShowsItsDefaultRightAfterConstruction)
 {
     DisconnectedEditor editor;
-    // Before any refresh pass: the main knobs stand at their parameters' defaults.
-    const TovarekMk2ParamID ids[] = { kParamAmpKnobTop0,    kParamAmpKnobTop1,    kParamAmpKnobTop2,
-                                      kParamAmpKnobTop3,    kParamAmpKnobBottom0, kParamAmpKnobBottom1,
-                                      kParamAmpKnobBottom2, kParamStatusLevel };
-    const auto knobs = editor.view.mainKnobs();
-    for (size_t i = 0; i < knobs.size(); ++i)
-    {
-        Service::ParameterInfo info;
-        ASSERT_TRUE (editor.service.getParameterInfo (ids[i], info).ok);
-        EXPECT_EQ (knobs[i]->_value, TovarekMk2::valueToKnobPosition (info, info.defaultValue.value)) << i;
-    }
-    Service::ParameterValue gate;
-    ASSERT_TRUE (editor.service.getParameterValue (kParamFootswitchAGate, gate).ok);
-    EXPECT_EQ (editor.view.assignmentButtons()[0]->_currentState, (int) gate.value);
+    // Before any refresh pass. The knobs in creation order: 117, 118, 119, 120, 115 and 116 at
+    // their default 0.5 of 0 to 1; 224 and 214 at 1. The assignments' default is 0, not assigned.
+    std::vector<double> positions;
+    for (auto* knob : editor.view.mainKnobs())
+        positions.push_back (knob->_value);
+    EXPECT_EQ (positions, (std::vector<double> { 0.5, 0.5, 0.5, 0.5, 0.5, 0.5, 1.0, 1.0 }));
+    for (auto* button : editor.view.assignmentButtons())
+        EXPECT_EQ (button->_currentState, 0) << button->getBounds().toString();
 }
 
 TEST (MainComponentBindings, anAssignmentOutsideTheThreeStatesShowsNoImage)
@@ -828,30 +967,26 @@ TEST (MainComponentRefresh, showsTheProgressOfABackup)
     ASSERT_TRUE (pumpUntil ([&] { return ! overlay.isVisible(); }, 30000ms));
 }
 
-TEST (MainComponentRefresh, showsAFirmwareTooOldForUpdate)
+TEST (MainComponentRefresh, showsAFirmwareTooOldAndAnErrorWithoutSpinnerOrAlert)
 {
-    SimUnit::UnitOptions options;
-    options.dspVersion = { 4, 1, 0 };
-    ConnectedEditor editor (options);
-    editor.service.setProtocol (&editor.connection.protocol());
-    auto& overlay = editor.view.overlay();
-    ASSERT_TRUE (pumpUntil ([&] { return overlay.getTitle() == "Firmware update required"; }));
-    EXPECT_EQ (overlay.getMessage(), "Select 'Update Firmware' from the file menu");
-    EXPECT_FALSE (overlay.getSpinner().isVisible());
-}
-
-TEST (MainComponentRefresh, showsAnErrorWithTheServicesLastError)
-{
-    SimUnit::UnitOptions options;
-    options.systemVersion = { 3, 0, 0 };
-    ConnectedEditor editor (options);
-    editor.service.setProtocol (&editor.connection.protocol());
-    auto& overlay = editor.view.overlay();
-    ASSERT_TRUE (pumpUntil ([&] { return overlay.getTitle() == "Error:"; }));
-    EXPECT_EQ (overlay.getMessage(), juce::String (editor.service.getLastError()));
-    EXPECT_EQ (overlay.getMessage(), "Connected device is not supported");
-    EXPECT_FALSE (overlay.getSpinner().isVisible());
-    EXPECT_TRUE (openAlerts().empty());
+    SimUnit::UnitOptions tooOld, unsupported;
+    tooOld.dspVersion = { 4, 1, 0 };
+    unsupported.systemVersion = { 3, 0, 0 };
+    const struct { SimUnit::UnitOptions unit; const char* title; const char* message; } rows[] = {
+        { tooOld, "Firmware update required", "Select 'Update Firmware' from the file menu" },
+        { unsupported, "Error:", "Connected device is not supported" }, // the service's last error
+    };
+    for (const auto& row : rows)
+    {
+        ConnectedEditor editor (row.unit);
+        editor.service.setProtocol (&editor.connection.protocol());
+        auto& overlay = editor.view.overlay();
+        ASSERT_TRUE (pumpUntil ([&] { return overlay.getTitle() == row.title; })) << row.title;
+        EXPECT_EQ (overlay.getMessage(), row.message);
+        EXPECT_TRUE (overlay.isVisible()) << row.title;
+        EXPECT_FALSE (overlay.getSpinner().isVisible()) << row.title;
+        EXPECT_TRUE (openAlerts().empty()) << row.title;
+    }
 }
 
 TEST (MainComponentRefresh, followsTheUnitsPresetAndAmpSlots)
@@ -942,23 +1077,4 @@ TEST (MainComponentHelpers, justifiesTheNineCellsAndCentresAnythingElse)
             EXPECT_EQ (MainComponent::justificationForCell (column, row).getFlags(), expected[column + 3 * row + 4]);
     EXPECT_EQ (MainComponent::justificationForCell (2, 1).getFlags(), 36);
     EXPECT_EQ (MainComponent::justificationForCell (-2, -1).getFlags(), 36);
-}
-
-TEST (MainComponentHelpers, tintMultipliesEveryChannelAndAlpha)
-{
-    juce::Image image (juce::Image::ARGB, 2, 1, true);
-    image.setPixelAt (0, 0, juce::Colour::fromRGBA (200, 100, 50, 255));
-    image.setPixelAt (1, 0, juce::Colour::fromRGBA (255, 255, 255, 255));
-
-    const auto tinted = MainComponent::tintImage (image, juce::Colour::fromFloatRGBA (0.5f, 1.0f, 0.0f, 1.0f));
-    const auto a = tinted.getPixelAt (0, 0);
-    EXPECT_NEAR (a.getRed(), 100, 1);
-    EXPECT_NEAR (a.getGreen(), 100, 1);
-    EXPECT_EQ (a.getBlue(), 0);
-    EXPECT_EQ (a.getAlpha(), 255);
-    EXPECT_NEAR (tinted.getPixelAt (1, 0).getRed(), 128, 1);
-    // The original is untouched.
-    EXPECT_EQ (image.getPixelAt (0, 0).getRed(), 200);
-
-    EXPECT_FALSE (MainComponent::tintImage ({}, juce::Colours::red).isValid());
 }

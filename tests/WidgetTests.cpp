@@ -103,88 +103,54 @@ int countTextPixels (const juce::Image& image, juce::Colour colour)
 
 // ---------------------------------------------------------------------------------------------
 
-TEST (FilmStripKnob, picksTheFrameByRoundingHalfUpAndClampsButStoresTheValue)
+TEST (FilmStripKnob, picksTheFrameByRoundingHalfUpInItsRangeAndClamps)
 {
-    Knob99 knob;
-    EXPECT_EQ (knob._frameCount, 99);
-    EXPECT_EQ (knob._cellWidth, 10);
-    EXPECT_EQ (knob._cellHeight, 10);
-
-    knob.setValue (0.0);
-    EXPECT_EQ (frameShown (knob), 0);
-    knob.setValue (1.0);
-    EXPECT_EQ (frameShown (knob), 98);
-    knob.setValue (0.5); // 98 x 0.5 + 0.5 = 49.5
-    EXPECT_EQ (frameShown (knob), 49);
-    EXPECT_EQ (knob._cellY, 490);
-    knob.setValue (1.7);
-    EXPECT_EQ (frameShown (knob), 98);
-    EXPECT_DOUBLE_EQ (knob._value, 1.7);
-    knob.setValue (-3.0);
-    EXPECT_EQ (frameShown (knob), 0);
-    knob.setValue (0.5 / 98.0 - 1e-9); // just below half a frame
-    EXPECT_EQ (frameShown (knob), 0);
-    knob.setValue (0.5 / 98.0 + 1e-9);
-    EXPECT_EQ (frameShown (knob), 1);
+    const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
+    // A strip of columns x rows cells (frame count -1: all of them) and the knob's range.
+    const struct { const char* what; int columns, rows, frames; double min, max, value; int frame; } rows[] = {
+        { "start", 1, 99, -1, 0, 1, 0.0, 0 },
+        { "end", 1, 99, -1, 0, 1, 1.0, 98 },
+        { "middle: 98 x 0.5 + 0.5 = 49.5", 1, 99, -1, 0, 1, 0.5, 49 },
+        { "just below half a frame", 1, 99, -1, 0, 1, 0.5 / 98.0 - 1e-9, 0 },
+        { "just above half a frame", 1, 99, -1, 0, 1, 0.5 / 98.0 + 1e-9, 1 },
+        { "beyond the end", 1, 99, -1, 0, 1, 1.7, 98 },
+        { "before the start", 1, 99, -1, 0, 1, -3.0, 0 },
+        { "infinity", 1, 99, -1, 0, 1, inf, 98 },
+        { "no number", 1, 99, -1, 0, 1, nan, 0 },
+        { "the knob's own range", 1, 99, -1, 20, 30, 25.0, 49 },
+        { "the end of its own range", 1, 99, -1, 20, 30, 30.0, 98 },
+        { "an empty range", 1, 99, -1, 0, 0, 0.0, 0 },
+        { "2 x 3: 5 x 0.6 + 0.5 = 3.5, second column, second row", 2, 3, -1, 0, 1, 0.6, 3 },
+        { "2 x 3: frame 4, first column, third row", 2, 3, -1, 0, 1, 0.8, 4 },
+        { "only the first five cells are frames", 1, 10, 5, 0, 1, 1.0, 4 },
+        { "no columns: nothing drawn", 0, 0, -1, 0, 1, 0.5, -1 },
+    };
+    for (const auto& row : rows)
+    {
+        FilmStripKnob knob;
+        knob.setSize (10, 10);
+        knob._minValue = row.min;
+        knob._maxValue = row.max;
+        knob.setValue (row.value); // before the strip: the strip picks the frame up
+        knob.setFilmStrip (numberedStrip (std::max (row.columns, 1), std::max (row.rows, 1)), row.columns, row.rows,
+                           row.frames);
+        EXPECT_EQ (frameShown (knob), row.frame) << row.what;
+        if (row.frame >= 0)
+        {
+            EXPECT_EQ (knob._cellX, row.frame % row.columns * 10) << row.what;
+            EXPECT_EQ (knob._cellY, row.frame / row.columns * 10) << row.what;
+        }
+        EXPECT_TRUE (knob._value == row.value || std::isnan (row.value)) << row.what; // stored unclamped
+    }
 }
 
-TEST (FilmStripKnob, mapsItsOwnRangeOntoTheFrames)
-{
-    Knob99 knob;
-    knob._minValue = 20.0;
-    knob._maxValue = 30.0;
-    knob.setValue (25.0);
-    EXPECT_EQ (frameShown (knob), 49);
-    knob.setValue (30.0);
-    EXPECT_EQ (frameShown (knob), 98);
-}
-
-TEST (FilmStripKnob, runsFramesAlongARowThenOnToTheNext)
+TEST (FilmStripKnob, drawsNothingBeforeItHasAStrip)
 {
     FilmStripKnob knob;
     knob.setSize (10, 10);
-    knob.setFilmStrip (numberedStrip (2, 3), 2, 3, -1);
-    EXPECT_EQ (knob._frameCount, 6);
-    knob.setValue (0.6); // 5 x 0.6 + 0.5 = 3.5: frame 3
-    EXPECT_EQ (knob._cellX, 10);
-    EXPECT_EQ (knob._cellY, 10);
-    EXPECT_EQ (frameShown (knob), 3);
-    knob.setValue (0.8);
-    EXPECT_EQ (knob._cellX, 0);
-    EXPECT_EQ (knob._cellY, 20);
-    EXPECT_EQ (frameShown (knob), 4);
-}
-
-TEST (FilmStripKnob, takesAnExplicitFrameCountAndFollowsANewStrip)
-{
-    FilmStripKnob knob;
-    knob.setSize (10, 10);
-    knob.setValue (1.0);
-    knob.setFilmStrip (numberedStrip (1, 10), 1, 10, 5); // only the first five cells are frames
-    EXPECT_EQ (knob._frameCount, 5);
-    EXPECT_EQ (frameShown (knob), 4);
-}
-
-TEST (FilmStripKnob, survivesAValueBeforeItsStripAndValuesWithoutMeaning)
-{
-    FilmStripKnob knob;
-    knob.setSize (10, 10);
-    knob.setValue (0.7); // no strip yet: no columns to divide by
+    knob.setValue (0.7);
     EXPECT_EQ (knob._cellX, 0);
     EXPECT_EQ (knob._cellY, 0);
-    EXPECT_EQ (frameShown (knob), -1);
-
-    knob.setFilmStrip (numberedStrip (1, 99), 1, 99, -1);
-    knob.setValue (std::numeric_limits<double>::quiet_NaN());
-    EXPECT_EQ (frameShown (knob), 0);
-    knob.setValue (std::numeric_limits<double>::infinity());
-    EXPECT_EQ (frameShown (knob), 98);
-
-    knob._maxValue = knob._minValue; // an empty range
-    knob.setValue (0.0);
-    EXPECT_EQ (frameShown (knob), 0);
-
-    knob.setFilmStrip (numberedStrip (1, 2), 0, 0, -1);
     EXPECT_EQ (frameShown (knob), -1);
 }
 
@@ -208,53 +174,36 @@ TEST (FilmStripKnob, drawsTheCellFittedAndCentredInWideAndTallBounds)
     EXPECT_EQ (image.getPixelAt (10, 20).getAlpha(), 255);
 }
 
-TEST (FilmStripKnob, dragsTheWholeRangeOver200PixelsUpAnd1000WithShift)
+TEST (FilmStripKnob, dragsTheWholeRangeOver200PixelsUpOr1000WithShiftFromItsClampedStart)
 {
-    Knob99 knob;
-    std::vector<double> reported;
-    knob._valueCallback = [&] (double v) { reported.push_back (v); };
-
-    knob.setValue (0.25);
-    knob.mouseDown (pressAt (knob, 10, 150));
-    knob.mouseDrag (dragBy (knob, 150, -100));
-    EXPECT_DOUBLE_EQ (knob._value, 0.75);
-    knob.mouseDrag (dragBy (knob, 150, -300));
-    EXPECT_DOUBLE_EQ (knob._value, 1.0);
-    knob.mouseDrag (dragBy (knob, 150, 100));
-    EXPECT_DOUBLE_EQ (knob._value, 0.0);
-    EXPECT_EQ (reported, (std::vector<double> { 0.75, 1.0, 0.0 }));
-
-    knob.setValue (0.25);
-    knob.mouseDown (pressAt (knob, 10, 150));
-    knob.mouseDrag (dragBy (knob, 150, -100, kShiftLeftButton));
-    EXPECT_NEAR (knob._value, 0.35, 1e-12);
-}
-
-TEST (FilmStripKnob, rescalesTheWholeDragWhenShiftChangesMidDrag)
-{
-    Knob99 knob;
-    knob.setValue (0.5);
-    knob.mouseDown (pressAt (knob, 10, 150));
-    knob.mouseDrag (dragBy (knob, 150, -80));
-    EXPECT_NEAR (knob._value, 0.9, 1e-12);
-    knob.mouseDrag (dragBy (knob, 150, -80, kShiftLeftButton));
-    EXPECT_NEAR (knob._value, 0.58, 1e-12);
-    knob.mouseDrag (dragBy (knob, 150, -20));
-    EXPECT_NEAR (knob._value, 0.6, 1e-12);
-}
-
-TEST (FilmStripKnob, dragsInItsOwnRangeFromAClampedStart)
-{
-    Knob99 knob;
-    knob._minValue = -10.0;
-    knob._maxValue = 10.0;
-    std::vector<double> reported;
-    knob._valueCallback = [&] (double v) { reported.push_back (v); };
-    knob.setValue (50.0); // beyond the range: the drag starts from the top
-    knob.mouseDown (pressAt (knob, 10, 150));
-    knob.mouseDrag (dragBy (knob, 150, 50));
-    EXPECT_DOUBLE_EQ (knob._value, 5.0);
-    EXPECT_EQ (reported, (std::vector<double> { 5.0 }));
+    // Each drag: the knob's range and value at the press, then drag events (pixels moved from
+    // the press, negative up; Shift held) with the value reported after each.
+    struct Event { float dy; bool shift; double value; };
+    const struct { const char* what; double min, max, start; std::vector<Event> events; } drags[] = {
+        { "200 pixels for the range, clamped", 0, 1, 0.25, { { -100, false, 0.75 }, { -300, false, 1.0 }, { 100, false, 0.0 } } },
+        { "1000 pixels with Shift", 0, 1, 0.25, { { -100, true, 0.35 } } },
+        { "Shift in mid-drag rescales the whole drag", 0, 1, 0.5, { { -80, false, 0.9 }, { -80, true, 0.58 }, { -20, false, 0.6 } } },
+        { "its own range, from a start beyond it", -10, 10, 50, { { 50, false, 5.0 } } },
+    };
+    for (const auto& drag : drags)
+    {
+        Knob99 knob;
+        knob._minValue = drag.min;
+        knob._maxValue = drag.max;
+        std::vector<double> reported, expected;
+        knob._valueCallback = [&] (double v) { reported.push_back (v); };
+        knob.setValue (drag.start);
+        knob.mouseDown (pressAt (knob, 10, 150));
+        for (const auto& event : drag.events)
+        {
+            knob.mouseDrag (dragBy (knob, 150, event.dy, event.shift ? kShiftLeftButton : kLeftButton));
+            EXPECT_NEAR (knob._value, event.value, 1e-12) << drag.what << ", " << event.dy;
+            expected.push_back (event.value);
+        }
+        ASSERT_EQ (reported.size(), expected.size()) << drag.what;
+        for (size_t i = 0; i < reported.size(); ++i)
+            EXPECT_NEAR (reported[i], expected[i], 1e-12) << drag.what;
+    }
 }
 
 TEST (FilmStripKnob, reportsEveryDragEventButNeverAPushedValue)
@@ -310,26 +259,18 @@ struct ThreeWaySwitch : MultiToggleSwitch
 };
 } // namespace
 
-TEST (MultiToggleSwitch, splitsNinetyPixelsIntoThirds)
+TEST (MultiToggleSwitch, splitsItsHeightIntoThirdsTruncatingEachEnd)
 {
-    ThreeWaySwitch s (90);
-    for (int y = 0; y < 90; ++y)
-        EXPECT_EQ (s.hitAt (y), y / 30) << "y = " << y;
-    EXPECT_EQ (s.hitAt (90), -1);
-    EXPECT_EQ (s.hitAt (-1), -1);
-}
-
-TEST (MultiToggleSwitch, truncatesEachEndSoTheLastPixelsOfTheEditorsSwitchHitNothing)
-{
-    ThreeWaySwitch s (104);
-    EXPECT_EQ (s.hitAt (0), 0);
-    EXPECT_EQ (s.hitAt (33), 0);
-    EXPECT_EQ (s.hitAt (34), 1);
-    EXPECT_EQ (s.hitAt (67), 1);
-    EXPECT_EQ (s.hitAt (68), 2);
-    EXPECT_EQ (s.hitAt (101), 2);
-    EXPECT_EQ (s.hitAt (102), -1);
-    EXPECT_EQ (s.hitAt (103), -1);
+    // (height, y, position hit or -1); the editor's switches are 104 high, so 102 and 103 hit nothing.
+    const int rows[][3] = { { 90, 0, 0 },   { 90, 29, 0 },   { 90, 30, 1 },   { 90, 59, 1 },    { 90, 60, 2 },
+                            { 90, 89, 2 },  { 90, 90, -1 },  { 90, -1, -1 },  { 104, 0, 0 },    { 104, 33, 0 },
+                            { 104, 34, 1 }, { 104, 67, 1 },  { 104, 68, 2 },  { 104, 101, 2 },  { 104, 102, -1 },
+                            { 104, 103, -1 } };
+    for (const auto& row : rows)
+    {
+        ThreeWaySwitch s (row[0]);
+        EXPECT_EQ (s.hitAt (row[1]), row[2]) << "height " << row[0] << ", y " << row[1];
+    }
 }
 
 TEST (MultiToggleSwitch, sharesTheHeightByWeight)
@@ -687,10 +628,11 @@ TEST (SimpleEditLabel, givesTheLabelAndItsEditorOneColourScheme)
     EXPECT_EQ (label.findColour (juce::TextEditor::textColourId), grey);
     EXPECT_EQ (label.findColour (juce::TextEditor::outlineColourId), grey);
     EXPECT_EQ (label.findColour (juce::TextEditor::highlightColourId), grey);
-    EXPECT_EQ (label.findColour (juce::TextEditor::highlightedTextColourId), grey.contrasting (1.0f));
+    EXPECT_EQ (label.findColour (juce::TextEditor::highlightedTextColourId), juce::Colour (0xff000000)); // contrasting
     EXPECT_EQ (label.findColour (juce::TextEditor::focusedOutlineColourId), grey);
-    EXPECT_EQ (label.findColour (juce::CaretComponent::caretColourId), grey.darker (0.4f));
-    EXPECT_EQ (juce::Colour (0xff101010).contrasting (1.0f), juce::Colours::white);
+    EXPECT_EQ (label.findColour (juce::CaretComponent::caretColourId), juce::Colour (0xff6a6a6a)); // 0x95 / 1.4
+    label.setColours (juce::Colour (0xff101010)); // a dark colour: white contrasts
+    EXPECT_EQ (label.findColour (juce::TextEditor::highlightedTextColourId), juce::Colour (0xffffffff));
 }
 
 TEST (SimpleEditLabel, dragsTheValueUnclampedBy500PixelsPerUnitOr2000WithShift)

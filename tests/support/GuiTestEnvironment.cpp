@@ -1,5 +1,7 @@
 #include "GuiTestEnvironment.h"
 
+#include "ImageResourcePack.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -57,12 +59,40 @@ void GuiTestEnvironment::SetUp()
 
     _atoms = std::make_unique<AtomKeeper>();
     _gui = std::make_unique<juce::ScopedJuceInitialiser_GUI>();
+
+    _imagePack.reset (std::fopen (TOVAREK_IMAGE_PACK_FILE, "rb"));
+    std::FILE* pack = _imagePack.get();
+    const bool registered = pack != nullptr && registerImageResources ([pack] (unsigned int offset, unsigned long size, void* destination) {
+        return std::fseek (pack, static_cast<long> (offset), SEEK_SET) == 0 && std::fread (destination, 1, size, pack) == size;
+    });
+    if (! registered)
+    {
+        std::fprintf (stderr, "Cannot register the image pack %s (built by the target tovarek_image_pack)\n", TOVAREK_IMAGE_PACK_FILE);
+        std::exit (2);
+    }
 }
 
 void GuiTestEnvironment::TearDown()
 {
+    releaseImageResources();
+    _imagePack.reset();
     _gui.reset();
     _atoms.reset();
+}
+
+testing::AssertionResult isImageResource (const juce::Image& image, unsigned id)
+{
+    const auto expected = getImageResource (id);
+    if (! expected.isValid())
+        return testing::AssertionFailure() << "the registry has no image " << id;
+    if (image == expected) // the same shared pixel data
+        return testing::AssertionSuccess();
+
+    auto failure = testing::AssertionFailure() << "expected image " << id << ", got ";
+    for (const auto& file : kImageResourceFiles)
+        if (image == getImageResource (file.id))
+            return failure << "image " << file.id;
+    return failure << (image.isValid() ? "an image of no id" : "a null image");
 }
 
 namespace
