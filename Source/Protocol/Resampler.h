@@ -25,8 +25,8 @@ public:
     // minimum <= maximum, the multiplier at least 2 and samplesPerZeroCrossing at least 1 (not
     // necessarily whole). The filter reaches (multiplier - 1) / 2 zero crossings on each side of
     // its centre. Arguments outside that, or whose filter table would pass 2^20 entries or whose
-    // history (multiplier / 2 / minimumFactor samples) would pass 2^18, give a resampler without
-    // buffers that refuses every factor.
+    // history (about (multiplier + 1) / 2 / minimumFactor samples) would pass 2^18, give a
+    // resampler without buffers that refuses every factor.
     Resampler (int filterLengthMultiplier, bool interpolate, double minimumFactor, double maximumFactor,
                double samplesPerZeroCrossing);
     virtual ~Resampler() = default;
