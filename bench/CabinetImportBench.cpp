@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <unistd.h>
@@ -12,6 +13,10 @@
 
 using namespace Korvantal;
 
+// Peak memory is a property of the whole process: measure one case at a time, e.g.
+//   /usr/bin/time -v build/bench/CabinetImportBench --benchmark_filter=importStereo192kHzFloatTenSeconds
+// and read "Maximum resident set size". The files are written in blocks so that making them adds
+// little to the figure.
 namespace
 {
 void appendLE (std::vector<uint8_t>& out, uint32_t value, int byteCount)
@@ -20,71 +25,127 @@ void appendLE (std::vector<uint8_t>& out, uint32_t value, int byteCount)
         out.push_back (static_cast<uint8_t> (value >> (8 * i)));
 }
 
-// The worst case the importer accepts: one second of 24-bit stereo at 192000 Hz (1.1 MB).
-class WorstCaseFile
+struct WavShape
+{
+    uint16_t tag;
+    uint16_t channels;
+    uint32_t rate;
+    uint16_t bits;
+    uint32_t frames;
+};
+
+// A decaying test response written straight to a temporary file.
+class BenchWav
 {
 public:
-    WorstCaseFile()
+    explicit BenchWav (const WavShape& shape)
         : _path ((std::filesystem::temp_directory_path() / ("tovarek-bench-" + std::to_string (::getpid()) + ".wav")).string())
     {
-        constexpr uint32_t rate = 192000;
-        constexpr uint32_t blockAlign = 6;
-        const uint32_t dataSize = rate * blockAlign;
+        const uint32_t bytesPerSample = shape.bits / 8u;
+        const uint32_t blockAlign = shape.channels * bytesPerSample;
+        const uint32_t dataSize = shape.frames * blockAlign;
         std::vector<uint8_t> bytes;
         bytes.insert (bytes.end(), { 'R', 'I', 'F', 'F' });
         appendLE (bytes, 4 + 24 + 8 + dataSize, 4);
         bytes.insert (bytes.end(), { 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ' });
         appendLE (bytes, 16, 4);
-        appendLE (bytes, 1, 2);
-        appendLE (bytes, 2, 2);
-        appendLE (bytes, rate, 4);
-        appendLE (bytes, rate * blockAlign, 4);
+        appendLE (bytes, shape.tag, 2);
+        appendLE (bytes, shape.channels, 2);
+        appendLE (bytes, shape.rate, 4);
+        appendLE (bytes, shape.rate * blockAlign, 4);
         appendLE (bytes, blockAlign, 2);
-        appendLE (bytes, 24, 2);
+        appendLE (bytes, shape.bits, 2);
         bytes.insert (bytes.end(), { 'd', 'a', 't', 'a' });
         appendLE (bytes, dataSize, 4);
-        for (uint32_t i = 0; i < rate; ++i)
-            for (int channel = 0; channel < 2; ++channel)
-            {
-                const double value = 0.9 * std::exp (-i / 2000.0) * std::sin (0.01 * i * (channel + 1));
-                appendLE (bytes, static_cast<uint32_t> (static_cast<int32_t> (value * 8388607.0)), 3);
-            }
 
-        if (FILE* file = std::fopen (_path.c_str(), "wb"))
+        FILE* file = std::fopen (_path.c_str(), "wb");
+        if (file == nullptr)
+            return;
+
+        for (uint32_t i = 0; i < shape.frames; ++i)
         {
-            std::fwrite (bytes.data(), 1, bytes.size(), file);
-            std::fclose (file);
+            for (uint32_t channel = 0; channel < shape.channels; ++channel)
+                appendSample (bytes, shape, 0.9 * std::exp (-(i % 100000) / 2000.0) * std::sin (0.01 * i * (channel + 1)));
+
+            if (bytes.size() >= kBlockSize)
+                flush (bytes, file);
         }
+
+        flush (bytes, file);
+        std::fclose (file);
     }
-    ~WorstCaseFile() { std::filesystem::remove (_path); }
+    ~BenchWav() { std::filesystem::remove (_path); }
 
     const char* path() const { return _path.c_str(); }
 
 private:
+    static constexpr size_t kBlockSize = 1 << 16;
+
+    static void appendSample (std::vector<uint8_t>& bytes, const WavShape& shape, double value)
+    {
+        if (shape.tag == 3)
+        {
+            const float f = static_cast<float> (value);
+            uint32_t bits;
+            std::memcpy (&bits, &f, sizeof (bits));
+            appendLE (bytes, bits, 4);
+        }
+        else if (shape.bits == 8)
+            appendLE (bytes, static_cast<uint32_t> (128 + std::lround (value * 127.0)), 1);
+        else
+            appendLE (bytes, static_cast<uint32_t> (static_cast<int32_t> (value * std::ldexp (1.0, shape.bits - 1))),
+                      shape.bits / 8);
+    }
+
+    static void flush (std::vector<uint8_t>& bytes, FILE* file)
+    {
+        std::fwrite (bytes.data(), 1, bytes.size(), file);
+        bytes.clear();
+    }
+
     std::string _path;
 };
-} // namespace
 
-// The whole import of the worst case: read, convert both channels to 48000 Hz, write 2048 floats.
-static void importStereo192kHz24BitSecond (benchmark::State& state)
+void importFile (benchmark::State& state, const WavShape& shape, bool expectedOk)
 {
-    const WorstCaseFile file;
+    const BenchWav file (shape);
     std::vector<float> samples (2048);
 
     for (auto _ : state)
     {
         const Result result = importCabinetImpulse (file.path(), samples.data());
-        if (! result.ok)
-            state.SkipWithError ("import failed");
+        if (result.ok != expectedOk)
+            state.SkipWithError (expectedOk ? "import failed" : "import did not fail");
         benchmark::DoNotOptimize (samples.data());
     }
 }
+} // namespace
+
+// The whole import of a typical long response: read, convert both channels to 48000 Hz, write 2048 floats.
+static void importStereo192kHz24BitSecond (benchmark::State& state)
+{
+    importFile (state, { 1, 2, 192000, 24, 192000 }, true);
+}
 BENCHMARK (importStereo192kHz24BitSecond)->Unit (benchmark::kMillisecond);
+
+// The largest response the importer must take: 10 s of 32-bit float stereo at 192000 Hz (15 MB).
+static void importStereo192kHzFloatTenSeconds (benchmark::State& state)
+{
+    importFile (state, { 3, 2, 192000, 32, 1920000 }, true);
+}
+BENCHMARK (importStereo192kHzFloatTenSeconds)->Unit (benchmark::kMillisecond)->Iterations (3);
+
+// A 64 MB file of 8-bit mono samples: far past any impulse response, refused.
+static void refuseMono48kHz8Bit64MB (benchmark::State& state)
+{
+    importFile (state, { 1, 1, 48000, 8, 64u << 20 }, false);
+}
+BENCHMARK (refuseMono48kHz8Bit64MB)->Unit (benchmark::kMillisecond)->Iterations (1);
 
 // Reading and decoding alone, to show where the import's time goes.
 static void readStereo192kHz24BitSecond (benchmark::State& state)
 {
-    const WorstCaseFile file;
+    const BenchWav file ({ 1, 2, 192000, 24, 192000 });
 
     for (auto _ : state)
     {

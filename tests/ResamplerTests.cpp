@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <limits>
 #include <vector>
 
 using namespace Korvantal;
@@ -81,22 +82,22 @@ std::vector<double> unitImpulse (size_t length)
     in[0] = 1.0;
     return in;
 }
-} // namespace
-
-TEST (Resampler, sizesItsTableAndBuffersFromTheConstructionArguments)
+// The windowed sinc of the filter at table position x, from its definition: wing entries of
+// `density` per zero crossing, linear interpolation between entries, 0 past the last.
+double tableAt (double x, int wingLength, double density)
 {
-    const Resampler resampler = makeImporterResampler();
-    EXPECT_EQ (resampler.wingLength(), 69632); // 17 zero crossings of 4096 entries
-    EXPECT_EQ (resampler.coefficients().size(), 69632u);
-    EXPECT_EQ (resampler.historyLength(), 226);
-    EXPECT_EQ (resampler.inputBufferSize(), 4096);
-    EXPECT_EQ (resampler.outputBufferSize(), 49154);
-
-    // A long filter needs a longer input block.
-    const Resampler wide (35, true, 1.0 / 120, 12.0, 16.0);
-    EXPECT_EQ (wide.historyLength(), 2170);
-    EXPECT_EQ (wide.inputBufferSize(), 2 * 2170 + 10);
+    auto entry = [&] (int i) {
+        if (i >= wingLength)
+            return 0.0;
+        const double r = static_cast<double> (i) / (wingLength - 1);
+        const double window = std::cyl_bessel_i (0.0, 6.0 * std::sqrt (1.0 - r * r)) / std::cyl_bessel_i (0.0, 6.0);
+        const double t = i * kPi / density;
+        return i == 0 ? 0.9 * window : std::sin (0.9 * t) * window / t;
+    };
+    const int i = static_cast<int> (std::floor (x));
+    return entry (i) + (entry (i + 1) - entry (i)) * (x - i);
 }
+} // namespace
 
 TEST (Resampler, matchesAnIndependentBesselFunctionToTheApproximationsAccuracy)
 {
@@ -119,23 +120,31 @@ TEST (Resampler, kaiserWindowFallsFromOneToTheReciprocalOfI0Beta)
         ASSERT_LT (kaiserWindow (n, 1024, 6.0), kaiserWindow (n - 1, 1024, 6.0));
 }
 
-TEST (Resampler, passesAnImpulseAtFactorOneAsTheFiltersZeroCrossingTaps)
+TEST (Resampler, passesAnImpulseAtFactorOneAsTheTableReadAtItsDensityPerSample)
 {
-    Resampler resampler = makeImporterResampler();
-    const std::vector<double> out = convertAll (resampler, unitImpulse (64), 1.0, 1024);
-    ASSERT_EQ (out.size(), 64u);
-    EXPECT_EQ (out[0], 0.9);
-
-    // Tap k is the windowed sinc at k zero crossings, computed here from its definition.
-    for (int k = 1; k <= 16; ++k)
+    // Output k reads the table k zero crossings from its centre: the importer's density steps
+    // entry by entry to the 17th crossing, the end of its 69632 entries; a density that is not a
+    // whole number (1.9, a wing of 59 entries) steps between entries and reaches 31 samples.
+    const struct
     {
-        const double t = k * kPi;
-        const double window = besselI0 (6.0 * std::sqrt (1.0 - std::pow (k * 4096.0 / 69631.0, 2))) / besselI0 (6.0);
-        EXPECT_NEAR (out[static_cast<size_t> (k)], std::sin (0.9 * t) * window / t, 1e-15) << k;
-        EXPECT_EQ (out[static_cast<size_t> (k)], resampler.coefficients()[static_cast<size_t> (k * 4096)]);
+        int multiplier;
+        double density;
+        int wingLength;
+        size_t reach; // the first output past the wing
+    } rows[] = { { 35, 4096.0, 69632, 17 }, { 64, 1.9, 59, 32 } };
+
+    for (const auto& row : rows)
+    {
+        Resampler resampler (row.multiplier, true, 1.0 / 12, 12.0, row.density);
+        const std::vector<double> out = convertAll (resampler, unitImpulse (64), 1.0, 1024);
+        ASSERT_EQ (out.size(), 64u) << row.density;
+        EXPECT_EQ (out[0], 0.9) << row.density;
+        for (size_t k = 1; k < out.size(); ++k)
+            EXPECT_NEAR (out[k], tableAt (row.density * static_cast<double> (k), row.wingLength, row.density), 2e-7)
+                << row.density << " at " << k;
+        EXPECT_NE (out[row.reach - 1], 0.0) << row.density;
+        EXPECT_EQ (out[row.reach], 0.0) << row.density;
     }
-    for (size_t k = 17; k < out.size(); ++k)
-        EXPECT_EQ (out[k], 0.0) << k;
 }
 
 TEST (Resampler, scalesAQuarterRateConversionByAQuarterWithAFourTimesWiderFilter)
@@ -145,7 +154,7 @@ TEST (Resampler, scalesAQuarterRateConversionByAQuarterWithAFourTimesWiderFilter
     ASSERT_EQ (out.size(), 100u);
     EXPECT_EQ (out[0], 0.9 * 0.25);
     for (size_t k = 1; k <= 16; ++k)
-        EXPECT_EQ (out[k], 0.25 * resampler.coefficients()[k * 4096]) << k;
+        EXPECT_NEAR (out[k], 0.25 * tableAt (k * 4096.0, 69632, 4096.0), 1e-8) << k;
 
     // An impulse m input samples from an output position is read m x 1024 entries into the table.
     for (size_t m = 1; m <= 3; ++m)
@@ -155,7 +164,7 @@ TEST (Resampler, scalesAQuarterRateConversionByAQuarterWithAFourTimesWiderFilter
         resampler.reset();
         const std::vector<double> o = convertAll (resampler, shifted, 0.25, 1024);
         ASSERT_FALSE (o.empty());
-        EXPECT_EQ (o[0], 0.25 * resampler.coefficients()[m * 1024]) << m;
+        EXPECT_NEAR (o[0], 0.25 * tableAt (m * 1024.0, 69632, 4096.0), 1e-8) << m;
     }
 
     // Unity gain for a constant once the filter is fully inside the signal.
@@ -166,23 +175,9 @@ TEST (Resampler, scalesAQuarterRateConversionByAQuarterWithAFourTimesWiderFilter
         ASSERT_NEAR (dc[k], 1.0, 1e-3) << k;
 }
 
-TEST (Resampler, convertsA44100HzSignalTo48000HzBetterThan60dB)
+TEST (Resampler, convertsEveryOtherAcceptedRateTo48000HzBetterThan60dB)
 {
-    const double snr = conversionSignalToError (44100, 30);
-    EXPECT_GT (snr, 60.0);
-    RecordProperty ("signalToErrorDb", std::to_string (snr));
-}
-
-TEST (Resampler, convertsA96000HzSignalTo48000HzBetterThan60dB)
-{
-    const double snr = conversionSignalToError (96000, 30);
-    EXPECT_GT (snr, 60.0);
-    RecordProperty ("signalToErrorDb", std::to_string (snr));
-}
-
-TEST (Resampler, convertsTheOtherAcceptedRatesTo48000HzBetterThan60dB)
-{
-    for (int rate : { 88200, 176400, 192000 })
+    for (int rate : { 44100, 88200, 96000, 176400, 192000 })
     {
         const double snr = conversionSignalToError (rate, 20);
         EXPECT_GT (snr, 60.0) << rate;
@@ -209,19 +204,6 @@ TEST (Resampler, refusesFactorsOutsideItsRangeWithoutChangingState)
     resampler.reset();
     used = 0;
     EXPECT_GT (resampler.process (in.data(), 100, 1, &used, out.data(), 1024, 12.0), 1000);
-}
-
-TEST (Resampler, givesTheSameOutputAfterReset)
-{
-    std::vector<double> in (3000);
-    for (size_t i = 0; i < in.size(); ++i)
-        in[i] = testSignal (static_cast<double> (i) / 44100.0);
-
-    Resampler resampler = makeImporterResampler();
-    const std::vector<double> first = convertAll (resampler, in, 48000.0 / 44100, 1024);
-    resampler.reset();
-    const std::vector<double> second = convertAll (resampler, in, 48000.0 / 44100, 1024);
-    EXPECT_EQ (first, second);
 }
 
 TEST (Resampler, neverWritesMoreThanOneCallsCapacity)
@@ -278,5 +260,65 @@ TEST (Resampler, givesTheSameStreamWhateverTheBlockSizesOfInputAndOutput)
         ASSERT_NEAR (static_cast<double> (out.size()), static_cast<double> (reference.size()), 1.0) << factor;
         for (size_t i = 0; i < std::min (out.size(), reference.size()); ++i)
             ASSERT_NEAR (out[i], reference[i], 1e-9) << factor << " at " << i;
+    }
+}
+
+TEST (Resampler, staysWithinItsBuffersForAnyArgumentItsContractAccepts)
+{
+    // Run under the address sanitizer: an out-of-bounds read fails there even where the counts
+    // agree. Each stream is converted twice: after reset the output is the same.
+    struct Row
+    {
+        const char* name;
+        int multiplier;
+        bool interpolate;
+        double minimumFactor, maximumFactor, density;
+        std::vector<double> factors; // empty: every factor refused
+    };
+    const double inf = std::numeric_limits<double>::infinity();
+    const Row rows[] = {
+        { "fractional density, the shortest history", 64, true, 1.0, 1.0, 1.9, { 1.0 } },
+        { "fractional density", 64, true, 0.37, 12.0, 1.9, { 1.0, 12.0, 0.37, 3.3 } },
+        { "fractional density, table not interpolated", 64, false, 0.37, 3.3, 1.9, { 1.0, 0.37, 3.3 } },
+        { "density just above one", 35, true, 1.0 / 12, 12.0, 1.0001, { 1.0, 0.5, 2.0 } },
+        { "shortest filter", 2, true, 1.0, 1.0, 1.0, { 1.0 } },
+        { "three taps, fractional density", 3, true, 0.5, 2.0, 1.5, { 0.5, 1.0, 2.0 } },
+        { "history longer than the default block", 35, true, 1.0 / 120, 12.0, 16.0, { 1.0 / 120, 1.0 } },
+        { "output of one pass longer than the buffer", 5, true, 1.0, 1000.0, 2.5, { 1000.0 } },
+        { "importer's density and a half", 35, true, 1.0 / 12, 12.0, 4096.5, { 1.0, 0.25 } },
+        { "table too long to allocate", 35, true, 1.0 / 12, 12.0, 1e6, {} },
+        { "history too long to allocate", 35, true, 1e-9, 1.0, 4.0, {} },
+        { "largest multiplier", std::numeric_limits<int>::max(), true, 1.0 / 12, 12.0, 1.0, {} },
+        { "infinite density", 35, true, 1.0 / 12, 12.0, inf, {} },
+        { "outside the contract: multiplier one", 1, true, 1.0, 1.0, 4.0, {} },
+        { "outside the contract: density below one", 35, true, 1.0, 1.0, 0.5, {} },
+        { "outside the contract: minimum above maximum", 35, true, 2.0, 1.0, 4.0, {} },
+        { "outside the contract: no factor", 35, true, std::nan (""), 1.0, 4.0, {} },
+    };
+
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE (row.name);
+        Resampler resampler (row.multiplier, row.interpolate, row.minimumFactor, row.maximumFactor, row.density);
+
+        if (row.factors.empty())
+        {
+            std::vector<double> out (16);
+            int used = 0;
+            EXPECT_EQ (resampler.process (out.data(), 16, 1, &used, out.data(), 16, 1.0), -1);
+            EXPECT_EQ (used, 0);
+        }
+
+        for (double factor : row.factors)
+        {
+            std::vector<double> in (factor > 100.0 ? 50 : 3000);
+            for (size_t i = 0; i < in.size(); ++i)
+                in[i] = testSignal (static_cast<double> (i) / 48000.0);
+            resampler.reset();
+            const std::vector<double> out = convertAll (resampler, in, factor, 500);
+            EXPECT_NEAR (static_cast<double> (out.size()), static_cast<double> (in.size()) * factor, 2.0) << factor;
+            resampler.reset();
+            EXPECT_EQ (convertAll (resampler, in, factor, 500), out) << factor;
+        }
     }
 }

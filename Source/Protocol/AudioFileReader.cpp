@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <memory>
 #include <optional>
 
@@ -108,6 +107,7 @@ public:
     }
 
     uint64_t remaining() const { return _size - _position; }
+    uint64_t position() const { return _position; }
 
     bool read (void* destination, uint64_t count)
     {
@@ -115,6 +115,16 @@ public:
             return false;
 
         _position += count;
+        return true;
+    }
+
+    // Back to a position already passed, such as the start of a sound-data chunk.
+    bool seekTo (uint64_t position)
+    {
+        if (position > _size || std::fseek (_file.get(), static_cast<long> (position), SEEK_SET) != 0)
+            return false;
+
+        _position = position;
         return true;
     }
 
@@ -190,17 +200,23 @@ waverror walkChunks (SourceFile& file, uint32_t containerSize, ByteOrder order, 
     return waverror::none;
 }
 
-// Reads a sound-data chunk of `size` bytes into `bytes`, or skips it when the samples are not wanted.
-waverror takeSoundData (SourceFile& file, uint64_t size, bool wantSamples, std::vector<uint8_t>& bytes)
+// Where a sound-data chunk's bytes lie. The walk only proves that the file holds them; they are
+// decoded after it, when the format is known, in blocks straight into the channels.
+struct SoundData
 {
-    if (size > file.remaining())
+    uint64_t offset = 0;
+    uint32_t size = 0;
+};
+
+waverror skipSoundData (SourceFile& file, uint32_t size, std::optional<SoundData>& sound)
+{
+    const uint64_t offset = file.position();
+
+    if (! file.skip (size))
         return waverror::malformed;
 
-    if (! wantSamples)
-        return file.skip (size) ? waverror::none : waverror::malformed;
-
-    bytes.resize (size);
-    return file.read (bytes.data(), size) ? waverror::none : waverror::malformed;
+    sound = SoundData { offset, size };
+    return waverror::none;
 }
 
 struct SampleLayout
@@ -240,24 +256,46 @@ double decodeSample (const uint8_t* p, const SampleLayout& layout)
     return static_cast<double> (value) / static_cast<double> (half);
 }
 
-// Decodes interleaved frames into `data`. The caller has checked that frameCount frames of
-// `channels` samples fit in `bytes` with the layout's stride.
-void decodeFrames (const std::vector<uint8_t>& bytes, const SampleLayout& layout, unsigned channels,
-                   int32_t frameCount, AudioData& data)
+// Refuses a frame count above the limit before anything is sized from it.
+waverror checkFrameCount (uint64_t frameCount)
 {
-    std::vector<double> left (static_cast<size_t> (frameCount));
-    std::vector<double> right (static_cast<size_t> (frameCount));
+    return frameCount <= static_cast<uint64_t> (kMaximumFrameCount) ? waverror::none : waverror::malformed;
+}
 
-    for (size_t frame = 0; frame < left.size(); ++frame)
+// Decodes frameCount interleaved frames from the sound data into `data`, reading the file a block
+// of whole frames at a time. The caller has checked that frameCount strides fit in the sound data
+// and that frameCount is within kMaximumFrameCount.
+waverror decodeFrames (SourceFile& file, const SoundData& sound, const SampleLayout& layout, unsigned channels,
+                       uint32_t frameCount, AudioData& data)
+{
+    constexpr size_t kBlockBytes = 1 << 16;
+    const size_t framesPerBlock = std::max<size_t> (1, kBlockBytes / layout.frameStride);
+    std::vector<uint8_t> block (framesPerBlock * layout.frameStride);
+    std::vector<double> left (frameCount);
+    std::vector<double> right (frameCount);
+
+    if (! file.seekTo (sound.offset))
+        return waverror::malformed;
+
+    for (size_t first = 0; first < left.size(); first += framesPerBlock)
     {
-        const uint8_t* p = bytes.data() + frame * layout.frameStride;
-        left[frame] = decodeSample (p, layout);
-        right[frame] = channels == 2 ? decodeSample (p + layout.bytes, layout) : left[frame];
+        const size_t frames = std::min (framesPerBlock, left.size() - first);
+
+        if (! file.read (block.data(), frames * layout.frameStride))
+            return waverror::malformed;
+
+        for (size_t i = 0; i < frames; ++i)
+        {
+            const uint8_t* p = block.data() + i * layout.frameStride;
+            left[first + i] = decodeSample (p, layout);
+            right[first + i] = channels == 2 ? decodeSample (p + layout.bytes, layout) : left[first + i];
+        }
     }
 
     data.left = std::move (left);
     data.right = std::move (right);
-    data.frameCount = frameCount;
+    data.frameCount = static_cast<int32_t> (frameCount);
+    return waverror::none;
 }
 
 struct WavFormat
@@ -315,10 +353,20 @@ waverror checkWavFormat (const WavFormat& f, uint32_t dataSize, bool isFloat)
     // A block smaller than its samples would make the decoder run past the data.
     if (f.blockAlign / f.channels < containerBytes (f.bitsPerSample))
         return waverror::malformed;
-    if (dataSize % f.blockAlign != 0 || dataSize / f.blockAlign > static_cast<uint32_t> (std::numeric_limits<int32_t>::max()))
+    if (dataSize % f.blockAlign != 0)
         return waverror::malformed;
 
-    return waverror::none;
+    return checkFrameCount (dataSize / f.blockAlign);
+}
+
+// Moves a channel into a new[] array, releasing the vector at once so that only one channel is
+// ever held twice.
+double* takeChannel (std::vector<double>& channel)
+{
+    double* array = new double[channel.size()];
+    std::copy (channel.begin(), channel.end(), array);
+    std::vector<double>().swap (channel);
+    return array;
 }
 
 // Fills the array interface's outputs from a decoded file.
@@ -332,10 +380,8 @@ bool deliver (waverror error, AudioData& data, double** left, double** right, in
     {
         delete[] *left;
         delete[] *right;
-        *left = new double[data.left.size()];
-        *right = new double[data.right.size()];
-        std::copy (data.left.begin(), data.left.end(), *left);
-        std::copy (data.right.begin(), data.right.end(), *right);
+        *left = takeChannel (data.left);
+        *right = takeChannel (data.right);
         *frameCount = data.frameCount;
     }
 
@@ -359,8 +405,7 @@ waverror decodeWavFile (const char* path, AudioData& data, bool wantSamples)
         return error;
 
     std::optional<WavFormat> format;
-    std::optional<uint32_t> dataSize;
-    std::vector<uint8_t> bytes;
+    std::optional<SoundData> sound;
 
     const waverror walked = walkChunks (file, riffSize, ByteOrder::little, [&] (const uint8_t* id, uint32_t size) {
         if (hasId (id, "fmt "))
@@ -371,8 +416,7 @@ waverror decodeWavFile (const char* path, AudioData& data, bool wantSamples)
             if (size < 1)
                 return waverror::malformed;
 
-            dataSize = size;
-            return takeSoundData (file, size, wantSamples, bytes);
+            return skipSoundData (file, size, sound);
         }
 
         return file.skip (size) ? waverror::none : waverror::malformed;
@@ -380,14 +424,14 @@ waverror decodeWavFile (const char* path, AudioData& data, bool wantSamples)
 
     if (walked != waverror::none)
         return walked;
-    if (! format || ! dataSize)
+    if (! format || ! sound)
         return waverror::malformed;
 
     const WavFormat& f = *format;
     // The extensible format's sub-format says whether its samples are integers or floats.
     const bool isFloat = f.tag == kWavFormatFloat || (f.tag == kWavFormatExtensible && f.subFormatTag == kWavFormatFloat);
 
-    if (const waverror error = checkWavFormat (f, *dataSize, isFloat); error != waverror::none)
+    if (const waverror error = checkWavFormat (f, sound->size, isFloat); error != waverror::none)
         return error;
 
     if (wantSamples)
@@ -398,7 +442,10 @@ waverror decodeWavFile (const char* path, AudioData& data, bool wantSamples)
         layout.unsignedBytes = f.bitsPerSample == 8;
         layout.isFloat = isFloat;
         layout.frameStride = f.blockAlign;
-        decodeFrames (bytes, layout, f.channels, static_cast<int32_t> (*dataSize / f.blockAlign), data);
+
+        if (const waverror error = decodeFrames (file, *sound, layout, f.channels, sound->size / f.blockAlign, data);
+            error != waverror::none)
+            return error;
     }
 
     data.sampleRate = static_cast<int32_t> (f.sampleRate);
@@ -424,8 +471,7 @@ waverror decodeAiffFile (const char* path, AudioData& data, bool wantSamples)
     };
 
     std::optional<Common> common;
-    std::optional<uint32_t> soundSize;
-    std::vector<uint8_t> bytes;
+    std::optional<SoundData> sound;
 
     const waverror walked = walkChunks (file, formSize, ByteOrder::big, [&] (const uint8_t* id, uint32_t size) {
         if (hasId (id, "COMM"))
@@ -459,8 +505,7 @@ waverror decodeAiffFile (const char* path, AudioData& data, bool wantSamples)
             if (readU32 (header, ByteOrder::big) != 0 || readU32 (header + 4, ByteOrder::big) != 0)
                 return waverror::malformed;
 
-            soundSize = static_cast<uint32_t> (size - kAiffSoundHeaderSize);
-            return takeSoundData (file, *soundSize, wantSamples, bytes);
+            return skipSoundData (file, size - static_cast<uint32_t> (kAiffSoundHeaderSize), sound);
         }
 
         return file.skip (size) ? waverror::none : waverror::malformed;
@@ -468,7 +513,7 @@ waverror decodeAiffFile (const char* path, AudioData& data, bool wantSamples)
 
     if (walked != waverror::none)
         return walked;
-    if (! common || ! soundSize)
+    if (! common || ! sound)
         return waverror::malformed;
 
     const Common& c = *common;
@@ -483,9 +528,10 @@ waverror decodeAiffFile (const char* path, AudioData& data, bool wantSamples)
     // The frame count comes from "COMM"; refuse a file whose sound data does not hold that many.
     const uint64_t frameBytes = static_cast<uint64_t> (c.channels) * containerBytes (c.bitsPerSample);
 
-    if (static_cast<uint64_t> (c.frameCount) * frameBytes > *soundSize
-        || c.frameCount > static_cast<uint32_t> (std::numeric_limits<int32_t>::max()))
+    if (static_cast<uint64_t> (c.frameCount) * frameBytes > sound->size)
         return waverror::malformed;
+    if (const waverror error = checkFrameCount (c.frameCount); error != waverror::none)
+        return error;
 
     if (wantSamples)
     {
@@ -493,7 +539,10 @@ waverror decodeAiffFile (const char* path, AudioData& data, bool wantSamples)
         layout.order = ByteOrder::big;
         layout.bytes = containerBytes (c.bitsPerSample);
         layout.frameStride = frameBytes;
-        decodeFrames (bytes, layout, c.channels, static_cast<int32_t> (c.frameCount), data);
+
+        if (const waverror error = decodeFrames (file, *sound, layout, c.channels, c.frameCount, data);
+            error != waverror::none)
+            return error;
     }
 
     data.sampleRate = static_cast<int32_t> (c.sampleRate);

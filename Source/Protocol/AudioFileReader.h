@@ -23,6 +23,11 @@ enum class waverror : int
 
 constexpr int32_t kAcceptedSampleRates[] = { 44100, 48000, 88200, 96000, 176400, 192000 };
 
+// The most frames a file may declare (10.9 s at 192000 Hz; an impulse response is far shorter).
+// A longer file is refused as malformed before anything is sized from it, which bounds the memory
+// a read takes: the decoded channels hold at most 2 x 16 MiB.
+constexpr int32_t kMaximumFrameCount = 1 << 21;
+
 // A decoded file. For a one-channel file `right` is a copy of `left`.
 struct AudioData
 {

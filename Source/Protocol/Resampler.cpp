@@ -15,10 +15,23 @@ constexpr double kBeta = 6.0;
 constexpr int kDefaultInputBufferSize = 4096;
 constexpr int kLongHistory = 2044;
 constexpr int kHistoryMargin = 10;
+// Bounds on what the constructor allocates, whatever its arguments: a resampler whose table or
+// history would be longer is built empty and refuses every factor. The importer needs a table of
+// 69632 entries and 226 samples of history.
+constexpr double kMaximumWingLength = 1 << 20;
+constexpr double kMaximumHistoryLength = 1 << 18;
+constexpr double kMaximumOutputBufferSize = 1 << 20;
 
-int historyLengthFor (int filterLengthMultiplier, double factor)
+// In double precision so that no argument overflows an int before it is checked.
+double historyLengthFor (int filterLengthMultiplier, double factor)
 {
-    return static_cast<int> ((filterLengthMultiplier + 1) * 0.5 * std::max (1.0, 1.0 / factor) + kHistoryMargin);
+    return std::floor ((static_cast<double> (filterLengthMultiplier) + 1.0) * 0.5 * std::max (1.0, 1.0 / factor)
+                       + kHistoryMargin);
+}
+
+bool isPositiveAndFinite (double value)
+{
+    return std::isfinite (value) && value > 0.0;
 }
 } // namespace
 
@@ -60,7 +73,17 @@ Resampler::Resampler (int filterLengthMultiplier, bool interpolate, double minim
       _minimumFactor (minimumFactor),
       _maximumFactor (maximumFactor)
 {
-    _wingLength = static_cast<int> ((filterLengthMultiplier - 1) * samplesPerZeroCrossing * 0.5);
+    const double wingLength = std::floor ((static_cast<double> (filterLengthMultiplier) - 1.0) * samplesPerZeroCrossing * 0.5);
+    const double historyLength = std::max (historyLengthFor (filterLengthMultiplier, minimumFactor),
+                                           historyLengthFor (filterLengthMultiplier, maximumFactor));
+
+    if (filterLengthMultiplier < 2 || ! (samplesPerZeroCrossing >= 1.0) || ! isPositiveAndFinite (minimumFactor)
+        || ! isPositiveAndFinite (maximumFactor) || minimumFactor > maximumFactor || ! (wingLength <= kMaximumWingLength)
+        || historyLength > kMaximumHistoryLength)
+        return;
+
+    _usable = true;
+    _wingLength = static_cast<int> (wingLength);
     _coefficients.resize (static_cast<size_t> (_wingLength));
     designLowpass (_coefficients.data(), _wingLength, kCutoff, kBeta);
 
@@ -71,11 +94,12 @@ Resampler::Resampler (int filterLengthMultiplier, bool interpolate, double minim
     if (! _coefficients.empty())
         _deltas.back() = -_coefficients.back();
 
-    _historyLength = std::max (historyLengthFor (filterLengthMultiplier, minimumFactor),
-                               historyLengthFor (filterLengthMultiplier, maximumFactor));
+    _historyLength = static_cast<int> (historyLength);
     _inputBufferSize = _historyLength < kLongHistory ? kDefaultInputBufferSize : 2 * _historyLength + kHistoryMargin;
     _input.resize (static_cast<size_t> (_inputBufferSize + _historyLength));
-    _outputBufferSize = static_cast<int> (maximumFactor * _inputBufferSize + 2.0);
+    // A pass that fills the output buffer stops there and the next one goes on from the read
+    // position, so a buffer shorter than one pass's output only means more passes.
+    _outputBufferSize = static_cast<int> (std::min (maximumFactor * _inputBufferSize + 2.0, kMaximumOutputBufferSize));
     _output.resize (static_cast<size_t> (_outputBufferSize));
     reset();
 }
@@ -127,7 +151,7 @@ int Resampler::handOut (double* out, int capacity)
 int Resampler::process (const double* in, int inLength, int lastBlock, int* inUsed, double* out, int outLength,
                         double factor)
 {
-    if (! (factor >= _minimumFactor && factor <= _maximumFactor))
+    if (! _usable || ! (factor >= _minimumFactor && factor <= _maximumFactor))
         return -1;
 
     int written = handOut (out, outLength);
@@ -176,81 +200,61 @@ int Resampler::process (const double* in, int inLength, int lastBlock, int* inUs
 
 int Resampler::convertUp (int count, double factor, double scale)
 {
-    const double step = 1.0 / factor;
-    const double end = _time + count;
-    const int tableStep = static_cast<int> (_samplesPerZeroCrossing);
-    int produced = 0;
-
-    while (_time < end && produced < _outputBufferSize)
-    {
-        const int p = static_cast<int> (std::floor (_time));
-        const double f = _time - p;
-        double sum = 0.0;
-
-        // Left wing: backwards from input[p].
-        double h = f * _samplesPerZeroCrossing;
-        int i = static_cast<int> (std::floor (h));
-        double a = h - i;
-        for (int k = 0; i < _wingLength; ++k, i += tableStep)
-            sum += coefficient (i, a) * _input[static_cast<size_t> (p - k)];
-
-        // Right wing: forwards from input[p + 1].
-        h = (1.0 - f) * _samplesPerZeroCrossing;
-        i = static_cast<int> (std::floor (h));
-        a = h - i;
-        for (int k = 1; i < _wingLength - 1; ++k, i += tableStep)
-            sum += coefficient (i, a) * _input[static_cast<size_t> (p + k)];
-
-        _output[static_cast<size_t> (produced++)] = sum * scale;
-        _time += step;
-    }
-
-    return produced;
+    return convert (count, factor, scale, _samplesPerZeroCrossing);
 }
 
 int Resampler::convertDown (int count, double factor, double scale)
 {
-    // The filter is stretched by 1 / factor: the table advances d entries per input sample.
-    const double d = std::min (_samplesPerZeroCrossing, factor * _samplesPerZeroCrossing);
-    const int wholeStep = static_cast<int> (std::floor (d));
-    const double fractionStep = d - wholeStep;
+    // The filter is stretched by 1 / factor: the table advances fewer entries per input sample.
+    return convert (count, factor, scale, factor * _samplesPerZeroCrossing);
+}
+
+// The table advances by exactly `tableStep` entries per input sample, whole part and fraction kept
+// apart, so a wing takes at most (multiplier - 1) / 2 / min (factor, 1) samples on each side of the
+// read position: within the history, whatever samplesPerZeroCrossing is.
+double Resampler::wingSum (int p, int firstK, int direction, double position, int limit, double tableStep) const
+{
+    double sum = 0.0;
+
+    if (! _interpolate)
+    {
+        for (int k = firstK; static_cast<int> (position) < limit; ++k, position += tableStep)
+            sum += _coefficients[static_cast<size_t> (position)] * _input[static_cast<size_t> (p + direction * k)];
+        return sum;
+    }
+
+    const int wholeStep = static_cast<int> (std::floor (tableStep));
+    const double fractionStep = tableStep - wholeStep;
+    int i = static_cast<int> (std::floor (position));
+    double a = position - i;
+
+    for (int k = firstK; i < limit; ++k)
+    {
+        sum += coefficient (i, a) * _input[static_cast<size_t> (p + direction * k)];
+        a += fractionStep;
+        i += wholeStep;
+        if (a > 1.0)
+        {
+            i += 1;
+            a -= 1.0;
+        }
+    }
+    return sum;
+}
+
+int Resampler::convert (int count, double factor, double scale, double tableStep)
+{
     const double step = 1.0 / factor;
     const double end = _time + count;
     int produced = 0;
-
-    // Sums one wing: `first` is the table position of the nearest input sample, `direction` the
-    // input step, `limit` the end of the table for this wing.
-    auto wing = [&] (int p, int firstK, int direction, double first, int limit) {
-        double sum = 0.0;
-
-        if (! _interpolate)
-        {
-            for (int k = firstK; static_cast<int> (first) < limit; ++k, first += d)
-                sum += _coefficients[static_cast<size_t> (first)] * _input[static_cast<size_t> (p + direction * k)];
-            return sum;
-        }
-
-        int i = static_cast<int> (std::floor (first));
-        double a = first - i;
-        for (int k = firstK; i < limit; ++k)
-        {
-            sum += coefficient (i, a) * _input[static_cast<size_t> (p + direction * k)];
-            a += fractionStep;
-            i += wholeStep;
-            if (a > 1.0)
-            {
-                i += 1;
-                a -= 1.0;
-            }
-        }
-        return sum;
-    };
 
     while (_time < end && produced < _outputBufferSize)
     {
         const int p = static_cast<int> (std::floor (_time));
         const double f = _time - p;
-        const double sum = wing (p, 0, -1, d * f, _wingLength) + wing (p, 1, 1, d * (1.0 - f), _wingLength - 1);
+        // Left wing backwards from input[p], right wing forwards from input[p + 1].
+        const double sum = wingSum (p, 0, -1, tableStep * f, _wingLength, tableStep)
+                           + wingSum (p, 1, 1, tableStep * (1.0 - f), _wingLength - 1, tableStep);
         _output[static_cast<size_t> (produced++)] = sum * scale;
         _time += step;
     }

@@ -22,8 +22,11 @@ class Resampler
 {
 public:
     // The factors bound the accepted output rate / input rate; they must be positive with
-    // minimum <= maximum, the multiplier at least 2 and samplesPerZeroCrossing at least 1.
-    // The filter reaches (multiplier - 1) / 2 zero crossings on each side of its centre.
+    // minimum <= maximum, the multiplier at least 2 and samplesPerZeroCrossing at least 1 (not
+    // necessarily whole). The filter reaches (multiplier - 1) / 2 zero crossings on each side of
+    // its centre. Arguments outside that, or whose filter table would pass 2^20 entries or whose
+    // history (about (multiplier + 1) / 2 / minimumFactor samples) would pass 2^18, give a
+    // resampler without buffers that refuses every factor.
     Resampler (int filterLengthMultiplier, bool interpolate, double minimumFactor, double maximumFactor,
                double samplesPerZeroCrossing);
     virtual ~Resampler() = default;
@@ -51,6 +54,10 @@ private:
     // One filter pass over `count` input positions into the front of the output buffer.
     int convertUp (int count, double factor, double scale);
     int convertDown (int count, double factor, double scale);
+    int convert (int count, double factor, double scale, double tableStep);
+    // One wing of one output sample: input p + direction x k from k = firstK on, weighted by the
+    // table from `position` on in steps of tableStep, while the table index stays below `limit`.
+    double wingSum (int p, int firstK, int direction, double position, int limit, double tableStep) const;
 
     double coefficient (int index, double fraction) const;
     // Moves up to `capacity` pending samples to out and the rest to the buffer's front.
@@ -61,6 +68,7 @@ private:
     double _minimumFactor;
     double _maximumFactor;
     double _time = 0.0; // fractional read position in the input buffer
+    bool _usable = false; // false when the arguments were refused: no buffers, every factor refused
 
     int _wingLength = 0;
     std::vector<double> _coefficients;

@@ -140,6 +140,13 @@ Bytes pcm16LE (const std::vector<int16_t>& samples)
     return out;
 }
 
+Bytes floatLE (const std::vector<float>& samples)
+{
+    Bytes out (samples.size() * sizeof (float));
+    std::memcpy (out.data(), samples.data(), out.size()); // the test hosts are little-endian
+    return out;
+}
+
 std::vector<float> testResponse (int frames, int channel)
 {
     std::vector<float> out (static_cast<size_t> (frames));

@@ -43,8 +43,9 @@ std::array<uint8_t, 10> extendedFromInteger (uint32_t value);
 Bytes aiffCommonPayload (uint16_t channels, uint32_t frameCount, uint16_t bitsPerSample, uint32_t sampleRate);
 Bytes aiffSoundPayload (const Bytes& data, uint32_t offset = 0, uint32_t blockSize = 0);
 
-// Interleaved 16-bit little-endian samples.
+// Interleaved 16-bit little-endian samples, and 32-bit little-endian IEEE floats.
 Bytes pcm16LE (const std::vector<int16_t>& samples);
+Bytes floatLE (const std::vector<float>& samples);
 
 // A deterministic decaying test response of `frames` samples for one channel, within +-0.9.
 std::vector<float> testResponse (int frames, int channel);
