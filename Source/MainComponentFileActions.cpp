@@ -66,15 +66,63 @@ void carryOlderPreset (const Preset& older, FullTovarekMk2Preset& preset)
     }
 }
 
-Result readFirmwareImage (juce::InputStream& input, TovarekMk2Archive& archive)
+// The whole stream, bit-reversed; an image of no bytes is no firmware and never goes to the unit.
+bool readFirmwareImage (juce::InputStream& input, std::vector<uint8_t>& image)
 {
     InStreamWrapper stream (&input);
-    archive.firmwareImage = std::make_unique<std::vector<uint8_t>>();
+    return Korvantal::readBitReversedStream (stream, image).ok && ! image.empty();
+}
 
-    if (! Korvantal::readBitReversedStream (stream, *archive.firmwareImage).ok)
-        return KORVANTAL_ERROR ("Failed to load firmware");
+// The framework's file stream gives no bytes and no read error for a file it could not open or
+// read: only its status tells, and an unreadable file must not pass for an empty one.
+bool readFirmwareFile (const juce::File& file, std::vector<uint8_t>& image)
+{
+    if (isTooLarge (file, kMaxFirmwareFileSize))
+        return false;
 
-    return Result::success;
+    juce::FileInputStream input (file);
+    return input.openedOk() && readFirmwareImage (input, image) && ! input.getStatus().failed();
+}
+
+bool readCarriedFirmware (std::vector<uint8_t>& image)
+{
+    const auto carried = TovarekMk2::EmbeddedData::getDspFirmwareImage();
+    juce::MemoryInputStream input (carried.data, carried.size, false);
+    return readFirmwareImage (input, image);
+}
+
+// Either preset format; false when the file cannot be opened, read or parsed.
+bool readPresetFromFile (const juce::File& file, FullTovarekMk2Preset& preset)
+{
+    if (isTooLarge (file, kMaxPresetFileSize))
+        return false;
+
+    juce::FileInputStream input (file);
+    if (! input.openedOk())
+        return false;
+
+    InStreamWrapper stream (&input);
+    bool read = false;
+
+    if (file.hasFileExtension ("pre"))
+    {
+        Preset older;
+        read = Korvantal::readPresetFile (stream, older, nullptr).ok;
+        if (read)
+            carryOlderPreset (older, preset);
+    }
+    else
+    {
+        read = Korvantal::readArchivePreset (stream, preset, nullptr).ok;
+    }
+
+    return read && ! input.getStatus().failed();
+}
+
+// A bundle whose entries are all foreign or hidden reads without error, yet holds nothing to restore.
+bool holdsSomethingToRestore (const TovarekMk2Archive& archive)
+{
+    return ! archive.presets.empty() || archive.globals != nullptr;
 }
 } // namespace
 
@@ -219,7 +267,7 @@ void MainComponent::restoreFromFile()
         return;
 
     TovarekMk2Archive archive;
-    if (! Korvantal::readBackupArchive (file, archive).ok)
+    if (! Korvantal::readBackupArchive (file, archive).ok || ! holdsSomethingToRestore (archive))
     {
         showFailure (KORVANTAL_ERROR ("Failed to load backup"));
         return;
@@ -278,27 +326,7 @@ void MainComponent::importPreset()
         return;
 
     FullTovarekMk2Preset preset;
-    bool read = false;
-
-    if (! isTooLarge (file, kMaxPresetFileSize))
-    {
-        juce::FileInputStream input (file);
-        InStreamWrapper stream (&input);
-
-        if (file.hasFileExtension ("pre"))
-        {
-            Preset older;
-            read = Korvantal::readPresetFile (stream, older, nullptr).ok;
-            if (read)
-                carryOlderPreset (older, preset);
-        }
-        else
-        {
-            read = Korvantal::readArchivePreset (stream, preset, nullptr).ok;
-        }
-    }
-
-    if (! read)
+    if (! readPresetFromFile (file, preset))
     {
         showFailure (KORVANTAL_ERROR ("Failed to load preset"));
         return;
@@ -317,6 +345,8 @@ void MainComponent::importPreset()
 void MainComponent::updateFirmware (bool fromFile)
 {
     TovarekMk2Archive archive;
+    archive.firmwareImage = std::make_unique<std::vector<uint8_t>>();
+    bool loaded = false;
 
     if (fromFile)
     {
@@ -324,32 +354,17 @@ void MainComponent::updateFirmware (bool fromFile)
         if (! chooseFile ({ "Select Firmware", getDefaultFile ("DSP Firmware.ldr"), "*.ldr", false }, file))
             return;
 
-        if (isTooLarge (file, kMaxFirmwareFileSize))
-        {
-            showFailure (KORVANTAL_ERROR ("Failed to load firmware"));
-            return;
-        }
-
-        // A file that cannot be opened delivers no bytes and no read error: the update then
-        // starts with an empty image, which the service sends as nothing.
-        juce::FileInputStream input (file);
-        const auto result = readFirmwareImage (input, archive);
-        if (! result.ok)
-        {
-            showFailure (result);
-            return;
-        }
+        loaded = readFirmwareFile (file, *archive.firmwareImage);
     }
     else
     {
-        const auto image = TovarekMk2::EmbeddedData::getDspFirmwareImage();
-        juce::MemoryInputStream input (image.data, image.size, false);
-        const auto result = readFirmwareImage (input, archive);
-        if (! result.ok)
-        {
-            showFailure (result);
-            return;
-        }
+        loaded = readCarriedFirmware (*archive.firmwareImage);
+    }
+
+    if (! loaded)
+    {
+        showFailure (KORVANTAL_ERROR ("Failed to load firmware"));
+        return;
     }
 
     if (! _service->beginFirmwareUpdate (archive, makeProgressCallback()).ok)

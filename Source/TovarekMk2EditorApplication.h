@@ -106,6 +106,7 @@ public:
     ZoomWindow* getWindow() const { return _window.get(); }
     TovarekMk2::TovarekMk2EditorService* getService() const { return _service.get(); }
     Korvantal::IUSBHIDDevice* getConnectedDevice() const;
+    int getScanIntervalMs() const { return getTimerInterval(); } // 0 while the scan timer is stopped
     std::shared_ptr<UpdateCheckState> getUpdateCheckState() const { return _updateState; }
 
 private:

@@ -16,7 +16,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <future>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -43,19 +42,6 @@ bool pumpUntil (Condition condition, std::chrono::milliseconds timeout = 10s)
         if (std::chrono::steady_clock::now() > end)
             return false;
         juce::MessageManager::getInstance()->runDispatchLoopUntil (5);
-    }
-    return true;
-}
-
-template <typename Condition>
-bool waitUntil (Condition condition, std::chrono::milliseconds timeout = 10s)
-{
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (! condition())
-    {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for (2ms);
     }
     return true;
 }
@@ -169,6 +155,13 @@ MainComponent* mainComponentOf (ZoomWindow& window)
     return dynamic_cast<MainComponent*> (window.getContentComponent()->getChildComponent (0));
 }
 
+struct MenuModel : juce::MenuBarModel
+{
+    juce::StringArray getMenuBarNames() override { return { "File" }; }
+    juce::PopupMenu getMenuForIndex (int, const juce::String&) override { return {}; }
+    void menuItemSelected (int, int) override {}
+};
+
 std::string captureLog (const std::function<void()>& run)
 {
     testing::internal::CaptureStdout();
@@ -177,7 +170,7 @@ std::string captureLog (const std::function<void()>& run)
 }
 } // namespace
 
-TEST (ApplicationIdentity, namesItselfAndAllowsOneInstance)
+TEST (ApplicationIdentity, namesItselfAllowsOneInstanceAndCreatesNothingBeforeStartUp)
 {
     juce::JUCEApplicationBase::createInstance = &createNothing;
     {
@@ -187,262 +180,265 @@ TEST (ApplicationIdentity, namesItselfAndAllowsOneInstance)
         EXPECT_FALSE (app.moreThanOneInstanceAllowed());
         EXPECT_EQ (app.getWindow(), nullptr);
         EXPECT_EQ (app.getService(), nullptr);
-        EXPECT_EQ (juce::JUCEApplicationBase::getInstance(), &app);
+        EXPECT_EQ (app.getScanIntervalMs(), 0);
     }
     juce::JUCEApplicationBase::createInstance = nullptr;
 }
 
-TEST (ApplicationIdentity, asksForDsp420AndNoSystemVersion)
-{
-    const auto minimum = TovarekMk2EditorApplication::minimumFirmware();
-    EXPECT_EQ (minimum.systemVersion, (std::array<uint8_t, 4> { 0, 0, 0, 0 }));
-    EXPECT_EQ (minimum.dspVersion, (std::array<uint8_t, 4> { 4, 2, 0, 0 }));
-}
-
-TEST (ApplicationSettings, liveInAFolderNamedAfterTheApplication)
-{
-    const auto options = TovarekMk2EditorApplication::makeSettingsOptions();
-    EXPECT_EQ (options.applicationName, "Tovarek Mk2 Editor");
-    EXPECT_EQ (options.filenameSuffix, "settings");
-    EXPECT_EQ (options.folderName, "Tovarek Mk2 Editor");
-    EXPECT_EQ (options.osxLibrarySubFolder, "Application Support");
-    EXPECT_EQ (options.getDefaultFile().getFileName(), "Tovarek Mk2 Editor.settings");
-    EXPECT_EQ (options.getDefaultFile().getParentDirectory().getFileName(), "Tovarek Mk2 Editor");
-}
-
-TEST (ApplicationResourceReader, readsExactlyTheAskedBytesAtTheOffset)
+TEST (ApplicationResourceReader, readsExactlyTheAskedBytesAtTheOffsetAndFailsWithoutAFile)
 {
     const std::string path = TestSupport::makeTempDirectory ("resourceReader") + "/resources.bin";
     TestSupport::writeFileBytes (path, { 0, 1, 2, 3, 4, 5, 6, 7, 8, 9 });
     std::FILE* file = std::fopen (path.c_str(), "rb");
     ASSERT_NE (file, nullptr);
-    const auto read = TovarekMk2EditorApplication::makeResourceReader (file);
 
-    uint8_t bytes[4] = {};
-    EXPECT_TRUE (read (6, 4, bytes));
-    EXPECT_EQ (std::vector<uint8_t> (bytes, bytes + 4), (std::vector<uint8_t> { 6, 7, 8, 9 }));
-    EXPECT_TRUE (read (0, 2, bytes));
-    EXPECT_EQ (bytes[1], 1);
+    const struct
+    {
+        std::FILE* file;
+        unsigned int offset;
+        unsigned long size;
+        bool ok;
+        std::vector<uint8_t> bytes;
+    } rows[] = {
+        { file, 6, 4, true, { 6, 7, 8, 9 } },
+        { file, 0, 2, true, { 0, 1 } },
+        { file, 2, 0, true, {} },
+        { file, 8, 4, false, {} },   // two bytes short
+        { file, 100, 1, false, {} }, // past the end
+        { nullptr, 0, 1, false, {} },
+    };
 
-    EXPECT_FALSE (read (8, 4, bytes)); // two bytes short
-    EXPECT_FALSE (read (100, 1, bytes)); // past the end
-    EXPECT_TRUE (read (2, 0, bytes));
+    for (const auto& row : rows)
+    {
+        uint8_t bytes[4] = {};
+        EXPECT_EQ (TovarekMk2EditorApplication::makeResourceReader (row.file) (row.offset, row.size, bytes), row.ok)
+            << row.offset << " " << row.size;
+        EXPECT_EQ (std::vector<uint8_t> (bytes, bytes + (row.ok ? row.size : 0)), row.bytes) << row.offset;
+    }
     std::fclose (file);
 }
 
-TEST (ApplicationResourceReader, failsEveryReadWithoutAFile)
-{
-    const auto read = TovarekMk2EditorApplication::makeResourceReader (nullptr);
-    uint8_t byte = 0;
-    EXPECT_FALSE (read (0, 1, &byte));
-}
-
-TEST (ApplicationUpdateAlert, showsTheSupportLinkAndOneOkButtonOnReturn)
+TEST (ApplicationUpdateAlert, saysThereIsANewVersionWithTheSupportLinkAndOneOkButtonOnReturn)
 {
     TovarekMk2EditorApplication::UpdateAlert alert;
-    EXPECT_EQ (alert.window.getName(), "Update");
     ASSERT_EQ (alert.window.getNumCustomComponents(), 1);
-    EXPECT_EQ (alert.window.getCustomComponent (0), &alert.link);
-    EXPECT_EQ (alert.link.getButtonText(), UpdateCheck::kSupportPageUrl);
-    EXPECT_EQ (alert.link.getURL().toString (false), UpdateCheck::kSupportPageUrl);
-    EXPECT_EQ (alert.link.getName(), "");
-    EXPECT_EQ (alert.link.getWidth(), 400);
-    EXPECT_EQ (alert.link.getHeight(), 28);
-
+    ASSERT_EQ (alert.window.getCustomComponent (0), &alert.link);
     ASSERT_EQ (alert.window.getNumButtons(), 1);
     juce::TextButton* ok = nullptr;
     for (auto* child : alert.window.getChildren())
         if (auto* button = dynamic_cast<juce::TextButton*> (child))
             ok = button;
     ASSERT_NE (ok, nullptr);
-    EXPECT_EQ (ok->getButtonText(), "OK");
-    EXPECT_TRUE (ok->isRegisteredForShortcut (juce::KeyPress (juce::KeyPress::returnKey)));
+
+    const struct { const char* what; juce::String actual; juce::String expected; } rows[] = {
+        { "title", alert.window.getName(), "Update" },
+        { "title and message", alert.window.getDescription(),
+          "Update. A new version of Tovarek Mk2 Editor is available.\nPlease visit the Zelkor Amps website for more information:" },
+        { "icon", juce::String ((int) alert.window.getAlertType()), juce::String ((int) juce::MessageBoxIconType::NoIcon) },
+        { "link text", alert.link.getButtonText(), UpdateCheck::kSupportPageUrl },
+        { "link address", alert.link.getURL().toString (false), UpdateCheck::kSupportPageUrl },
+        { "link caption", alert.link.getName(), "" },
+        { "link size", alert.link.getBounds().withZeroOrigin().toString(), "0 0 400 28" },
+        { "button", ok->getButtonText(), "OK" },
+        { "button result", juce::String (ok->getCommandID()), "1" },
+        { "button key", juce::String ((int) ok->isRegisteredForShortcut (juce::KeyPress (13))), "1" },
+    };
+
+    for (const auto& row : rows)
+        EXPECT_EQ (row.actual, row.expected) << row.what;
 }
 
-TEST_F (ApplicationTest, opensTheWindowAndLooksForNoDeviceBeforeTheFirstScan)
+// The window opens at two thirds of the main component's 624 x 890 design, shrinks to half of it,
+// grows to twice its opening size or the display's user area, and keeps the design's aspect.
+TEST_F (ApplicationTest, opensItsWindowWithinTheDesignsLimitsAndAspect)
 {
-    SimUnit::SimulatedUnit unit (unitWithProductId (0x003F));
-    unit.plug();
     start();
-
     auto* window = _app->getWindow();
     ASSERT_NE (window, nullptr);
-    EXPECT_TRUE (window->isVisible());
+    ASSERT_NE (mainComponentOf (*window), nullptr);
+    const auto* limits = window->getConstrainer();
+    const auto area = juce::Desktop::getInstance().getDisplays().getPrimaryDisplay()->userArea;
+
+    const struct { const char* what; double actual; double expected; } rows[] = {
+        { "visible", (double) window->isVisible(), 1 },
+        { "opening width", (double) window->getWidth(), 416 },
+        { "opening height", (double) window->getHeight(), 593 },
+        { "minimum width", (double) limits->getMinimumWidth(), 312 },
+        { "minimum height", (double) limits->getMinimumHeight(), 445 },
+        { "maximum width", (double) limits->getMaximumWidth(), (double) std::min (832, area.getWidth()) },
+        { "maximum height", (double) limits->getMaximumHeight(), (double) std::min (1186, area.getHeight()) },
+        { "aspect", limits->getFixedAspectRatio(), (double) (float) (416.0 / 593.0) },
+        { "background", (double) window->getBackgroundColour().getARGB(), (double) 0xff000000 },
+    };
+
+    for (const auto& row : rows)
+        EXPECT_EQ (row.actual, row.expected) << row.what;
     EXPECT_EQ (window->getName(), "Tovarek Mk2 Editor");
-    EXPECT_EQ (window->getWidth(), 416);
-    EXPECT_EQ (window->getHeight(), 593);
-    EXPECT_EQ (window->getBackgroundColour(), juce::Colour (0xff000000));
-    EXPECT_NE (mainComponentOf (*window), nullptr);
 
-    EXPECT_EQ (SimHid::Bus::instance().enumerateCount(), 0u);
-    EXPECT_EQ (_app->getConnectedDevice(), nullptr);
-    EXPECT_EQ (service().getState(), Service::Disconnected);
-    EXPECT_EQ (SimHid::Bus::instance().initCount(), 1);
-}
-
-TEST_F (ApplicationTest, theMainComponentsMaximiseButtonReachesTheWindow)
-{
-    start();
-    auto* window = _app->getWindow();
+    // The main component's Maximize and Minimize buttons reach this window.
     auto* main = mainComponentOf (*window);
-    ASSERT_NE (main, nullptr);
-    ASSERT_TRUE (main->_maximiseCallback);
-    ASSERT_TRUE (main->_minimiseCallback);
-
+    ASSERT_TRUE (main->_maximiseCallback && main->_minimiseCallback);
     main->_maximiseCallback();
     EXPECT_TRUE (window->isMaximised());
     main->_maximiseCallback();
     EXPECT_FALSE (window->isMaximised());
 }
 
-TEST_F (ApplicationTest, withoutResourceFileTheWindowStillOpensWithEmptyImages)
+// Devices are found by the scan alone: none before its first tick, a second after start-up.
+TEST_F (ApplicationTest, scansUsbOnceASecondStartingOneSecondAfterStartUp)
 {
-    _environment.locateResourceFile = [] { return PlatformSupport::ResourceLocation {}; };
-    const auto log = captureLog ([&] { start(); });
-
-    EXPECT_NE (log.find ("DEBUG: Failed to get fs path for resource\n"
-                         "DEBUG: Failed to open resource file ''\n"
-                         "DEBUG: URL: \n"),
-               std::string::npos)
-        << log;
-    ASSERT_NE (_app->getWindow(), nullptr);
-    EXPECT_TRUE (_app->getWindow()->isVisible());
-    EXPECT_FALSE (getImageResource (0).isValid());
-}
-
-TEST_F (ApplicationTest, aResourceThatCannotBeOpenedLogsItsPathAndUrl)
-{
-    _environment.locateResourceFile = []
-    { return PlatformSupport::ResourceLocation { "/nonexistent/resources.bin", "file:///nonexistent/resources.bin" }; };
-    const auto log = captureLog ([&] { start(); });
-
-    EXPECT_EQ (log.find ("Failed to get fs path for resource"), std::string::npos);
-    EXPECT_NE (log.find ("DEBUG: Failed to open resource file '/nonexistent/resources.bin'\n"
-                         "DEBUG: URL: file:///nonexistent/resources.bin\n"),
-               std::string::npos)
-        << log;
-}
-
-TEST_F (ApplicationTest, connectsTheUnitAtTheFirstScanAndRefreshesIt)
-{
-    SimUnit::SimulatedUnit unit (unitWithProductId (0x003C));
+    SimUnit::SimulatedUnit unit (unitWithProductId (0x003F));
     unit.plug();
+    const auto started = std::chrono::steady_clock::now();
     start();
 
-    _app->timerCallback();
-    ASSERT_NE (_app->getConnectedDevice(), nullptr);
-    EXPECT_EQ (_app->getConnectedDevice()->getProductId(), 0x003C);
-    ASSERT_TRUE (waitForState (Service::Idle));
+    EXPECT_EQ (SimHid::Bus::instance().initCount(), 1);
+    EXPECT_EQ (SimHid::Bus::instance().enumerateCount(), 0u);
+    EXPECT_EQ (_app->getConnectedDevice(), nullptr);
+    EXPECT_EQ (service().getState(), Service::Disconnected);
+    EXPECT_EQ (_app->getScanIntervalMs(), 1000);
 
-    Korvantal::KorvantalData::FirmwareVersionInfo versions;
-    ASSERT_TRUE (service().getFirmwareVersionInfo (versions));
-    EXPECT_EQ (versions.dspVersion[0], 4);
-    EXPECT_EQ (versions.dspVersion[1], 2);
+    // The message loop's own timer finds the unit; a timer never fires before its period.
+    ASSERT_TRUE (pumpUntil ([&] { return _app->getConnectedDevice() != nullptr; }));
+    EXPECT_GE (std::chrono::steady_clock::now() - started, 950ms);
+    EXPECT_EQ (SimHid::Bus::instance().enumerateCount(), 1u);
 }
 
-TEST_F (ApplicationTest, aUnitBelowTheMinimumDspFirmwareNeedsAnUpdate)
+// Without a resource file the window still opens, with empty images; the log says why.
+TEST_F (ApplicationTest, aMissingResourceFileIsLoggedAndLeavesTheImagesEmpty)
 {
-    auto options = unitWithProductId (0x003F);
-    options.dspVersion = { 4, 1, 9 };
-    SimUnit::SimulatedUnit unit (options);
-    unit.plug();
-    start();
+    const struct { PlatformSupport::ResourceLocation location; std::string log; } rows[] = {
+        { {}, "DEBUG: Failed to get fs path for resource\n"
+              "DEBUG: Failed to open resource file ''\n"
+              "DEBUG: URL: \n" },
+        { { "/nonexistent/resources.bin", "file:///nonexistent/resources.bin" },
+          "DEBUG: Failed to open resource file '/nonexistent/resources.bin'\n"
+          "DEBUG: URL: file:///nonexistent/resources.bin\n" },
+    };
 
-    _app->timerCallback();
-    EXPECT_TRUE (waitForState (Service::FirmwareTooOld));
+    for (const auto& row : rows)
+    {
+        _environment.locateResourceFile = [&] { return row.location; };
+        const auto log = captureLog ([&] { start(); });
+
+        EXPECT_NE (log.find (row.log), std::string::npos) << log;
+        EXPECT_EQ (log.find ("Failed to get fs path") != std::string::npos, row.location.path.empty()) << log;
+        ASSERT_NE (_app->getWindow(), nullptr);
+        EXPECT_TRUE (_app->getWindow()->isVisible());
+        EXPECT_FALSE (getImageResource (0).isValid());
+        stop();
+    }
 }
 
-TEST_F (ApplicationTest, aSecondUnitStaysUnusedAndUnpluggingItOnlyClosesIt)
+// Either product id connects; the refresh then holds the unit's DSP firmware against 4.2.0, and
+// its system firmware against nothing.
+TEST_F (ApplicationTest, connectsTheUnitAtTheFirstScanAndAsksForDspFirmware420)
+{
+    const struct { uint16_t productId; SimUnit::Version system, dsp; Service::State state; } rows[] = {
+        { 0x003C, { 4, 1, 0 }, { 4, 2, 0 }, Service::Idle },
+        { 0x003F, { 4, 0, 0 }, { 4, 2, 0 }, Service::Idle },
+        { 0x003F, { 4, 1, 0 }, { 4, 1, 9 }, Service::FirmwareTooOld },
+    };
+
+    for (const auto& row : rows)
+    {
+        auto options = unitWithProductId (row.productId);
+        options.systemVersion = row.system;
+        options.dspVersion = row.dsp;
+        SimUnit::SimulatedUnit unit (options);
+        unit.plug();
+        start();
+
+        _app->timerCallback();
+        ASSERT_NE (_app->getConnectedDevice(), nullptr);
+        EXPECT_EQ (_app->getConnectedDevice()->getProductId(), row.productId);
+        EXPECT_TRUE (waitForState (row.state)) << (int) row.dsp.minor << "." << (int) row.dsp.patch;
+        stop();
+    }
+}
+
+// The first unit reported is connected; a second stays open and unused until it is plugged in
+// again after the first has gone, and unplugging it meanwhile only closes it.
+TEST_F (ApplicationTest, aSecondUnitIsUsedOnlyWhenPluggedInAgainAfterTheFirstHasGone)
 {
     SimUnit::SimulatedUnit first (unitWithProductId (0x003F));
     SimUnit::SimulatedUnit second (unitWithProductId (0x003C));
     first.plug();
     second.plug();
     start();
+    auto& bus = SimHid::Bus::instance();
+    const auto connectedProduct = [this] { return _app->getConnectedDevice() != nullptr ? _app->getConnectedDevice()->getProductId() : 0; };
 
     _app->timerCallback();
-    ASSERT_NE (_app->getConnectedDevice(), nullptr);
-    EXPECT_EQ (_app->getConnectedDevice()->getProductId(), 0x003F);
-    EXPECT_EQ (SimHid::Bus::instance().openHandleCount(), 2u);
+    EXPECT_EQ (connectedProduct(), 0x003F);
+    EXPECT_EQ (bus.openHandleCount(), 2u);
     ASSERT_TRUE (waitForState (Service::Idle));
 
     second.unplug();
     _app->timerCallback();
-    EXPECT_EQ (SimHid::Bus::instance().openHandleCount(), 1u);
-    EXPECT_EQ (_app->getConnectedDevice()->getProductId(), 0x003F);
+    EXPECT_EQ (bus.openHandleCount(), 1u);
+    EXPECT_EQ (connectedProduct(), 0x003F);
     EXPECT_EQ (service().getState(), Service::Idle);
-}
 
-TEST_F (ApplicationTest, theSecondUnitIsPickedUpOnlyWhenPluggedInAgain)
-{
-    SimUnit::SimulatedUnit first (unitWithProductId (0x003F));
-    SimUnit::SimulatedUnit second (unitWithProductId (0x003C));
-    first.plug();
     second.plug();
-    start();
     _app->timerCallback();
-    ASSERT_TRUE (waitForState (Service::Idle));
-
     first.unplug();
     _app->timerCallback();
     _app->timerCallback();
-    EXPECT_EQ (_app->getConnectedDevice(), nullptr);
+    EXPECT_EQ (connectedProduct(), 0);
     EXPECT_EQ (service().getState(), Service::Disconnected);
-    EXPECT_EQ (SimHid::Bus::instance().openHandleCount(), 1u); // the second, open and unused
+    EXPECT_EQ (bus.openHandleCount(), 1u); // the second, open and unused
 
     second.unplug();
     _app->timerCallback();
     second.plug();
     _app->timerCallback();
-    ASSERT_NE (_app->getConnectedDevice(), nullptr);
-    EXPECT_EQ (_app->getConnectedDevice()->getProductId(), 0x003C);
+    EXPECT_EQ (connectedProduct(), 0x003C);
     EXPECT_TRUE (waitForState (Service::Idle));
 }
 
+// Whether or not the reader has already stopped on the failed read when the scan sees the loss.
 TEST_F (ApplicationTest, unpluggingTheConnectedUnitDetachesTheServiceAndClosesTheDevice)
 {
-    SimUnit::SimulatedUnit unit (unitWithProductId (0x003F));
-    unit.plug();
-    start();
-    _app->timerCallback();
-    ASSERT_TRUE (waitForState (Service::Idle));
+    for (const bool readerFailedFirst : { false, true })
+    {
+        SimUnit::SimulatedUnit unit (unitWithProductId (0x003F));
+        unit.plug();
+        start();
+        _app->timerCallback();
+        ASSERT_TRUE (waitForState (Service::Idle));
 
-    unit.unplug();
-    // The reader may or may not have stopped on the failed read before the scan sees the loss.
-    _app->timerCallback();
-    EXPECT_EQ (_app->getConnectedDevice(), nullptr);
-    EXPECT_EQ (service().getState(), Service::Disconnected);
-    EXPECT_EQ (SimHid::Bus::instance().openHandleCount(), 0u);
+        unit.unplug();
+        if (readerFailedFirst)
+        {
+            ASSERT_TRUE (waitForState (Service::Error)); // the reader's failed read reached the service
+            EXPECT_EQ (service().getLastError(), "A communication error occurred");
+        }
+
+        _app->timerCallback();
+        EXPECT_EQ (_app->getConnectedDevice(), nullptr);
+        EXPECT_EQ (service().getState(), Service::Disconnected);
+        EXPECT_EQ (SimHid::Bus::instance().openHandleCount(), 0u);
+        stop();
+    }
 }
 
-TEST_F (ApplicationTest, unpluggingAfterTheReaderHasFailedStillDetachesAndCloses)
+TEST_F (ApplicationTest, quittingWhileConnectedReleasesEverythingAndTheNextRunOpensWhereItClosed)
 {
     SimUnit::SimulatedUnit unit (unitWithProductId (0x003F));
     unit.plug();
     start();
     _app->timerCallback();
     ASSERT_TRUE (waitForState (Service::Idle));
-
-    unit.unplug();
-    ASSERT_TRUE (waitForState (Service::Error)); // the reader's failed read reached the service
-    EXPECT_EQ (service().getLastError(), "A communication error occurred");
-
-    _app->timerCallback();
-    EXPECT_EQ (_app->getConnectedDevice(), nullptr);
-    EXPECT_EQ (service().getState(), Service::Disconnected);
-    EXPECT_EQ (SimHid::Bus::instance().openHandleCount(), 0u);
-}
-
-TEST_F (ApplicationTest, quittingWhileConnectedReleasesEverythingAndSavesTheWindowBounds)
-{
-    SimUnit::SimulatedUnit unit (unitWithProductId (0x003F));
-    unit.plug();
-    start();
-    _app->timerCallback();
-    ASSERT_TRUE (waitForState (Service::Idle));
-    _app->getWindow()->setBounds (30, 40, 416, 593);
+    _app->getWindow()->setBounds (30, 40, 624, 890);
+    MenuModel menu;
+    PlatformSupport::MainMenu::set (&menu, nullptr, "Open Recent");
+    ASSERT_EQ (PlatformSupport::MainMenu::get(), &menu);
 
     _app->shutdown();
+
+    EXPECT_EQ (PlatformSupport::MainMenu::get(), nullptr);
+    EXPECT_EQ (PlatformSupport::MainMenu::getRecentItemsMenuName(), "");
 
     EXPECT_EQ (_app->getWindow(), nullptr);
     EXPECT_EQ (_app->getService(), nullptr);
@@ -451,34 +447,20 @@ TEST_F (ApplicationTest, quittingWhileConnectedReleasesEverythingAndSavesTheWind
     EXPECT_EQ (SimHid::Bus::instance().initCount(), 0);
     EXPECT_FALSE (getImageResource (0).isValid());
 
+    // The settings file is named after the application, in a folder of that name (on macOS
+    // inside Application Support).
+    EXPECT_EQ (TovarekMk2EditorApplication::makeSettingsOptions().osxLibrarySubFolder, "Application Support");
     ASSERT_TRUE (settingsFile().existsAsFile());
     juce::PropertiesFile saved (settingsFile(), TovarekMk2EditorApplication::makeSettingsOptions());
     EXPECT_EQ (saved.getIntValue ("windowX"), 30);
     EXPECT_EQ (saved.getIntValue ("windowY"), 40);
-    EXPECT_EQ (saved.getIntValue ("windowWidth"), 416);
+    EXPECT_EQ (saved.getIntValue ("windowWidth"), 624);
     EXPECT_EQ (saved.getIntValue ("isMaximized", -1), 0);
+
+    // The next run opens where this one closed.
     _app.reset();
-}
-
-TEST_F (ApplicationTest, theNextRunOpensWhereTheLastOneClosed)
-{
     start();
-    _app->getWindow()->setBounds (50, 60, 624, 890);
-    stop();
-
-    start();
-    EXPECT_EQ (_app->getWindow()->getBounds(), juce::Rectangle<int> (50, 60, 624, 890));
-}
-
-TEST_F (ApplicationTest, aNewerVersionIsReportedOnceToTheMessageThread)
-{
-    _environment.fetchVersionPage = [] { return juce::String ("LATEST_VERSION = 4.2.0.1\n"); };
-    start();
-    auto state = _app->getUpdateCheckState();
-
-    // Taken here, before the message loop runs, so the alert's modal loop never starts.
-    EXPECT_TRUE (waitUntil ([&] { return state->takeUpdateAvailable(); }));
-    EXPECT_FALSE (state->takeUpdateAvailable());
+    EXPECT_EQ (_app->getWindow()->getBounds(), juce::Rectangle<int> (30, 40, 624, 890));
 }
 
 TEST_F (ApplicationTest, aNewerVersionShowsTheUpdateAlertOnTheMessageThread)
@@ -519,7 +501,7 @@ TEST_F (ApplicationTest, anUpdateCheckStillRunningAtShutDownOnlyLogs)
     testing::internal::CaptureStdout();
     page->release();
     // The thread's copy of the shared state is the last one: it goes when the thread ends.
-    const bool ended = waitUntil ([&] { return state.expired(); });
+    const bool ended = pumpUntil ([&] { return state.expired(); });
     const auto log = testing::internal::GetCapturedStdout();
 
     EXPECT_TRUE (ended);
@@ -528,84 +510,61 @@ TEST_F (ApplicationTest, anUpdateCheckStillRunningAtShutDownOnlyLogs)
 
 // The version scan, the comparison and the shared state.
 
-TEST (UpdateCheckVersion, packsTheFourPartsOfTheVersionLine)
+// The page's text, the version it announces (packed a.b.c.d, each part's low byte; a page
+// without the line at its start, after white space, announces 0), and whether that is newer
+// than this editor's 4.2.0.0: only then is the application told.
+TEST (UpdateCheckVersion, tellsTheApplicationOnlyOfVersionsAbove4200)
 {
-    EXPECT_EQ (UpdateCheck::parseLatestVersion ("LATEST_VERSION = 4.2.0.1"), 0x04020001u);
-    EXPECT_EQ (UpdateCheck::parseLatestVersion ("  \n LATEST_VERSION=5 . 0 . 0 . 0\nmore"), 0x05000000u);
-    EXPECT_EQ (UpdateCheck::parseLatestVersion ("LATEST_VERSION = 4.3"), 0x04030000u);
+    const juce::String spaces = juce::String::repeatedString (" ", 255);
+    const struct { juce::String page; uint32_t version; bool newer; } rows[] = {
+        { "LATEST_VERSION = 4.2.0.1", 0x04020001, true },
+        { "  \n LATEST_VERSION=5 . 0 . 0 . 0\nmore", 0x05000000, true },
+        { "LATEST_VERSION = 4.3", 0x04030000, true },
+        { "LATEST_VERSION = 4.2.0.0", 0x04020000, false },
+        { "LATEST_VERSION = 4.1.9.9", 0x04010909, false },
+        { "LATEST_VERSION = 4.2.256.0", 0x04020000, false },
+        { "LATEST_VERSION = 260.1.2.3", 0x04010203, false },
+        { "<html>LATEST_VERSION = 9.0.0.0", 0, false },
+        { "latest_version = 9.0.0.0", 0, false },
+        { "", 0, false },
+        // Only the first 255 bytes are scanned: the last is the 3 of 345.
+        { spaces.substring (0, 200) + "LATEST_VERSION = 9.0.0.0", 0x09000000, true },
+        { spaces.substring (0, 231) + "LATEST_VERSION = 9.1.2.345", 0x09010203, true },
+        { spaces + "LATEST_VERSION = 9.0.0.0", 0, false },
+    };
+
+    for (const auto& row : rows)
+    {
+        EXPECT_EQ (UpdateCheck::parseLatestVersion (row.page), row.version) << row.page;
+
+        int notified = 0;
+        auto state = std::make_shared<UpdateCheckState> ([&] { ++notified; });
+        captureLog ([&] { UpdateCheck::run (state, [&] { return row.page; }); });
+        EXPECT_EQ (notified, row.newer ? 1 : 0) << row.page;
+        EXPECT_EQ (state->takeUpdateAvailable(), row.newer) << row.page;
+        EXPECT_FALSE (state->takeUpdateAvailable()) << row.page;
+    }
 }
 
-TEST (UpdateCheckVersion, onlyVersionsAbove4200AreNewer)
+TEST (UpdateCheckRun, logsTheQuestionTheResponseCutTo255BytesAndTheAnswer)
 {
-    for (auto [text, newer] : { std::pair { "LATEST_VERSION = 4.2.0.1", true },
-                                std::pair { "LATEST_VERSION = 5.0.0.0", true },
-                                std::pair { "LATEST_VERSION = 4.2.0.0", false },
-                                std::pair { "LATEST_VERSION = 4.1.9.9", false },
-                                std::pair { "LATEST_VERSION = 4.2.256.0", false } })
-        EXPECT_EQ (UpdateCheck::parseLatestVersion (text) >= UpdateCheck::kFirstNewerVersion, newer) << text;
-}
+    const struct { juce::String page; std::string log; } rows[] = {
+        { "LATEST_VERSION = 4.2.0.1", "DEBUG: Checking for update...\n"
+                                      "DEBUG: Update check response: LATEST_VERSION = 4.2.0.1\n"
+                                      "DEBUG: There is a newer application version available!\n" },
+        { "", "DEBUG: Checking for update...\n"
+              "DEBUG: Update check response: \n"
+              "DEBUG: Application is up-to-date.\n" },
+        { juce::String::repeatedString ("x", 300), "DEBUG: Checking for update...\n"
+                                                   "DEBUG: Update check response: " + std::string (255, 'x') + "\n"
+                                                   "DEBUG: Application is up-to-date.\n" },
+    };
 
-TEST (UpdateCheckVersion, aPartAbove255KeepsOnlyItsLowByte)
-{
-    EXPECT_EQ (UpdateCheck::parseLatestVersion ("LATEST_VERSION = 4.2.256.0"), 0x04020000u);
-    EXPECT_EQ (UpdateCheck::parseLatestVersion ("LATEST_VERSION = 260.1.2.3"), 0x04010203u);
-}
-
-TEST (UpdateCheckVersion, anythingButWhiteSpaceBeforeTheLineMeansNoVersion)
-{
-    EXPECT_EQ (UpdateCheck::parseLatestVersion ("<html>LATEST_VERSION = 9.0.0.0"), 0u);
-    EXPECT_EQ (UpdateCheck::parseLatestVersion (""), 0u);
-    EXPECT_EQ (UpdateCheck::parseLatestVersion ("latest_version = 9.0.0.0"), 0u);
-}
-
-TEST (UpdateCheckVersion, aResponseIsCutAfter255Bytes)
-{
-    const juce::String padded = juce::String::repeatedString (" ", 200);
-    EXPECT_EQ (UpdateCheck::parseLatestVersion (padded + "LATEST_VERSION = 9.0.0.0"), 0x09000000u);
-
-    // The 255th byte ends inside the version: what the scan still sees is 9.1.2.3.
-    const juce::String longer = juce::String::repeatedString (" ", 231);
-    EXPECT_EQ ((longer + "LATEST_VERSION = 9.1.2.345").length(), 257);
-    EXPECT_EQ (UpdateCheck::parseLatestVersion (longer + "LATEST_VERSION = 9.1.2.345"), 0x09010203u);
-
-    const juce::String hidden = juce::String::repeatedString (" ", 255);
-    EXPECT_EQ (UpdateCheck::parseLatestVersion (hidden + "LATEST_VERSION = 9.0.0.0"), 0u);
-}
-
-TEST (UpdateCheckRun, aNewerVersionSetsTheFlagAndNotifiesOnce)
-{
-    int notified = 0;
-    auto state = std::make_shared<UpdateCheckState> ([&] { ++notified; });
-    const auto log = captureLog ([&] { UpdateCheck::run (state, [] { return juce::String ("LATEST_VERSION = 4.2.0.1"); }); });
-
-    EXPECT_EQ (log, "DEBUG: Checking for update...\n"
-                    "DEBUG: Update check response: LATEST_VERSION = 4.2.0.1\n"
-                    "DEBUG: There is a newer application version available!\n");
-    EXPECT_EQ (notified, 1);
-    EXPECT_TRUE (state->takeUpdateAvailable());
-    EXPECT_FALSE (state->takeUpdateAvailable());
-}
-
-TEST (UpdateCheckRun, noAnswerIsUpToDate)
-{
-    int notified = 0;
-    auto state = std::make_shared<UpdateCheckState> ([&] { ++notified; });
-    const auto log = captureLog ([&] { UpdateCheck::run (state, [] { return juce::String(); }); });
-
-    EXPECT_EQ (log, "DEBUG: Checking for update...\n"
-                    "DEBUG: Update check response: \n"
-                    "DEBUG: Application is up-to-date.\n");
-    EXPECT_EQ (notified, 0);
-    EXPECT_FALSE (state->takeUpdateAvailable());
-}
-
-TEST (UpdateCheckRun, theLoggedResponseIsCutTo255Bytes)
-{
-    auto state = std::make_shared<UpdateCheckState> (nullptr);
-    const juce::String page = juce::String::repeatedString ("x", 300);
-    const auto log = captureLog ([&] { UpdateCheck::run (state, [&] { return page; }); });
-
-    EXPECT_NE (log.find ("response: " + std::string (255, 'x') + "\n"), std::string::npos);
+    for (const auto& row : rows)
+    {
+        auto state = std::make_shared<UpdateCheckState> (nullptr);
+        EXPECT_EQ (captureLog ([&] { UpdateCheck::run (state, [&] { return row.page; }); }), row.log);
+    }
 }
 
 TEST (UpdateCheckRun, afterTheApplicationEndedANewerVersionIsOnlyLogged)
@@ -646,6 +605,11 @@ TEST (PlatformResources, findsTheFileBesideTheExecutableFirst)
     EXPECT_TRUE (PlatformSupport::locateResource (folder, "resources.bin").path.empty());
     EXPECT_TRUE (PlatformSupport::locateResource (folder, "resources.bin").url.empty());
 
+    // A folder of that name is not the file.
+    root.getChildFile ("Resources/resources.bin").createDirectory();
+    EXPECT_TRUE (PlatformSupport::locateResource (folder, "resources.bin").path.empty());
+    root.getChildFile ("Resources/resources.bin").deleteRecursively();
+
     root.getChildFile ("Resources/resources.bin").replaceWithText ("c");
     EXPECT_EQ (PlatformSupport::locateResource (folder, "resources.bin").path,
                root.getChildFile ("Resources/resources.bin").getFullPathName().toStdString());
@@ -658,29 +622,4 @@ TEST (PlatformResources, findsTheFileBesideTheExecutableFirst)
     const auto found = PlatformSupport::locateResource (folder, "resources.bin");
     EXPECT_EQ (found.path, folder.getChildFile ("resources.bin").getFullPathName().toStdString());
     EXPECT_EQ (found.url.rfind ("file://", 0), 0u);
-}
-
-TEST (PlatformResources, aFolderOfThatNameIsNotTheFile)
-{
-    const juce::File root (TestSupport::makeTempDirectory ("resourceFolder"));
-    root.getChildFile ("resources.bin").createDirectory();
-    EXPECT_TRUE (PlatformSupport::locateResource (root, "resources.bin").path.empty());
-}
-
-TEST (PlatformMainMenu, aNullModelClearsTheMenu)
-{
-    struct Menu : juce::MenuBarModel
-    {
-        juce::StringArray getMenuBarNames() override { return { "File" }; }
-        juce::PopupMenu getMenuForIndex (int, const juce::String&) override { return {}; }
-        void menuItemSelected (int, int) override {}
-    } menu;
-
-    PlatformSupport::MainMenu::set (&menu, nullptr, "Open Recent");
-    EXPECT_EQ (PlatformSupport::MainMenu::get(), &menu);
-    EXPECT_EQ (PlatformSupport::MainMenu::getRecentItemsMenuName(), "Open Recent");
-
-    PlatformSupport::MainMenu::set (nullptr, nullptr, {});
-    EXPECT_EQ (PlatformSupport::MainMenu::get(), nullptr);
-    EXPECT_EQ (PlatformSupport::MainMenu::getRecentItemsMenuName(), "");
 }

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <tuple>
+#include <vector>
 
 namespace
 {
@@ -74,68 +76,63 @@ juce::Component& zoomedContent (ZoomWindow& window)
 }
 } // namespace
 
-TEST (ZoomWindowRestore, firstRunOpensCentredAtTheOpeningSize)
+// Stored bounds are taken as they are; without settings, without stored keys, or with either
+// coordinate at -100, the window is centred at the stored (or opening) size.
+TEST (ZoomWindowRestore, opensAtTheStoredBoundsOrCentredAtTheStoredSize)
 {
-    auto settings = makeSettings ("firstRun");
-    auto window = makeWindow (settings.get());
+    const struct { const char* what; bool settings; std::vector<int> stored; juce::Rectangle<int> bounds; bool centred; } rows[] = {
+        { "no settings", false, {}, { 0, 0, kOpeningWidth, kOpeningHeight }, true },
+        { "first run", true, {}, { 0, 0, kOpeningWidth, kOpeningHeight }, true },
+        { "stored", true, { 40, 60, 624, 890 }, { 40, 60, 624, 890 }, false },
+        { "x not stored", true, { -100, 70, 624, 890 }, { 0, 0, 624, 890 }, true },
+        { "y not stored", true, { 70, -100, 624, 890 }, { 0, 0, 624, 890 }, true },
+    };
 
-    EXPECT_EQ (window->getWidth(), kOpeningWidth);
-    EXPECT_EQ (window->getHeight(), kOpeningHeight);
-    expectCentredOnDisplay (window->getBounds());
-    EXPECT_FALSE (window->isMaximised());
-    EXPECT_FALSE (window->isUsingNativeTitleBar());
-    EXPECT_FALSE (window->isVisible());
-}
-
-TEST (ZoomWindowRestore, withoutSettingsOpensCentredAndStillDeletesItsContent)
-{
-    bool deleted = false;
-    auto window = makeWindow (nullptr, &deleted);
-    EXPECT_EQ (window->getBounds().getWidth(), kOpeningWidth);
-    expectCentredOnDisplay (window->getBounds());
-
-    window.reset();
-    EXPECT_TRUE (deleted);
-}
-
-TEST (ZoomWindowRestore, reopensAtTheStoredBounds)
-{
-    auto settings = makeSettings ("storedBounds");
-    storeBounds (*settings, 40, 60, 624, 890);
-    auto window = makeWindow (settings.get());
-
-    EXPECT_EQ (window->getBounds(), juce::Rectangle<int> (40, 60, 624, 890));
-}
-
-TEST (ZoomWindowRestore, aStoredPositionOfMinusHundredCentresAtTheStoredSize)
-{
-    for (auto [x, y] : { std::pair { -100, 70 }, std::pair { 70, -100 } })
+    for (const auto& row : rows)
     {
-        auto settings = makeSettings ("unstoredPosition");
-        storeBounds (*settings, x, y, 624, 890);
-        auto window = makeWindow (settings.get());
+        SCOPED_TRACE (row.what);
+        auto settings = makeSettings ("restore");
+        if (row.stored.size() == 4)
+            storeBounds (*settings, row.stored[0], row.stored[1], row.stored[2], row.stored[3]);
+        bool deleted = false;
+        auto window = makeWindow (row.settings ? settings.get() : nullptr, &deleted);
 
-        EXPECT_EQ (window->getWidth(), 624);
-        EXPECT_EQ (window->getHeight(), 890);
-        expectCentredOnDisplay (window->getBounds());
+        EXPECT_EQ (window->getWidth(), row.bounds.getWidth());
+        EXPECT_EQ (window->getHeight(), row.bounds.getHeight());
+        if (row.centred)
+            expectCentredOnDisplay (window->getBounds());
+        else
+            EXPECT_EQ (window->getPosition(), row.bounds.getPosition());
+        EXPECT_FALSE (window->isMaximised());
+        EXPECT_FALSE (window->isUsingNativeTitleBar());
+        EXPECT_FALSE (window->isVisible());
+
+        window.reset();
+        EXPECT_TRUE (deleted);
     }
 }
 
+// A stored size outside the limits comes back as the nearest size inside them at the design
+// aspect: as small as allowed, or as large.
 TEST (ZoomWindowRestore, aStoredSizeOutsideTheLimitsComesBackInsideThemAtTheDesignAspect)
 {
-    auto settings = makeSettings ("outsideLimits");
-    storeBounds (*settings, 10, 10, 200, 300);
-    auto small = makeWindow (settings.get());
-    EXPECT_GE (small->getWidth(), kMinimumWidth);
-    EXPECT_GE (small->getHeight(), kMinimumHeight);
-    EXPECT_NEAR (static_cast<double> (small->getWidth()) / small->getHeight(), kDesignAspect, 0.01);
-    small.reset();
+    const int maximumWidth = juce::jmin (2 * kOpeningWidth, userArea().getWidth());
+    const int maximumHeight = juce::jmin (2 * kOpeningHeight, userArea().getHeight());
 
-    storeBounds (*settings, 10, 10, 5000, 7000);
-    auto large = makeWindow (settings.get());
-    EXPECT_LE (large->getWidth(), juce::jmin (2 * kOpeningWidth, userArea().getWidth()));
-    EXPECT_LE (large->getHeight(), juce::jmin (2 * kOpeningHeight, userArea().getHeight()));
-    EXPECT_NEAR (static_cast<double> (large->getWidth()) / large->getHeight(), kDesignAspect, 0.01);
+    for (const auto& [width, height, small] : { std::tuple { 200, 300, true }, std::tuple { 5000, 7000, false } })
+    {
+        auto settings = makeSettings ("outsideLimits");
+        storeBounds (*settings, 10, 10, width, height);
+        auto window = makeWindow (settings.get());
+        const int w = window->getWidth(), h = window->getHeight();
+
+        EXPECT_TRUE (w >= kMinimumWidth && w <= maximumWidth && h >= kMinimumHeight && h <= maximumHeight) << w << " x " << h;
+        EXPECT_NEAR (w, h * kDesignAspect, 1.0) << w << " x " << h;
+        if (small)
+            EXPECT_TRUE (w == kMinimumWidth || h == kMinimumHeight) << w << " x " << h;
+        else
+            EXPECT_TRUE (w == maximumWidth || h == maximumHeight) << w << " x " << h;
+    }
 }
 
 TEST (ZoomWindowSave, theDestructorWritesEveryKeyFromTheCurrentBounds)
@@ -155,35 +152,22 @@ TEST (ZoomWindowSave, theDestructorWritesEveryKeyFromTheCurrentBounds)
         EXPECT_EQ (settings->getValue (key), "0") << key;
 }
 
-TEST (ZoomWindowMaximise, fitsTheDesignAspectIntoAShortWideDisplay)
+// The largest rectangle of the design aspect on the user area, at the window's position but
+// pushed back by the area's width and height (not its right and bottom edges), then raised to
+// its top-left corner. The display aspect is the one taken when the window was made.
+TEST (ZoomWindowMaximise, fitsTheDesignAspectOntoTheDisplaysUserArea)
 {
-    // A 1440 x 877 user area below a 23-pixel menu bar; the window sits at (100, 100).
-    const juce::Rectangle<int> area (0, 23, 1440, 877);
-    const auto bounds = ZoomWindow::maximisedBounds ({ 100, 100, 416, 593 }, area, kDesignAspect, 1440.0 / 877.0);
+    const struct { const char* what; juce::Rectangle<int> current, area; double displayAspect; juce::Rectangle<int> expected; } rows[] = {
+        // A 1440 x 877 area below a 23-pixel menu bar: trunc (0.70152 x 877) = 615; y + 877 > 877.
+        { "short wide display", { 100, 100, 416, 593 }, { 0, 23, 1440, 877 }, 1440.0 / 877.0, { 100, 23, 615, 877 } },
+        // Width of the area, height trunc (600 / 0.70152) = 855; x pushed back to 0, y kept.
+        { "narrow display", { 300, 50, 416, 593 }, { 0, 0, 600, 1200 }, 0.5, { 0, 50, 600, 855 } },
+        // An area at (200, 100): x pushed back to 1000 - 561 = 439, y to 800 - 800 = 0, raised to 100.
+        { "area off the origin", { 900, 900, 416, 593 }, { 200, 100, 1000, 800 }, 1.25, { 439, 100, 561, 800 } },
+    };
 
-    EXPECT_EQ (bounds, juce::Rectangle<int> (100, 23, 615, 877));
-}
-
-TEST (ZoomWindowMaximise, fitsTheWidthOfANarrowDisplay)
-{
-    const juce::Rectangle<int> area (0, 0, 600, 1200);
-    const auto bounds = ZoomWindow::maximisedBounds ({ 300, 50, 416, 593 }, area, kDesignAspect, 0.5);
-
-    // Width of the area, height truncated; x pushed back by the area's width, y kept.
-    EXPECT_EQ (bounds, juce::Rectangle<int> (0, 50, 600, 855));
-}
-
-TEST (ZoomWindowMaximise, pushesBackByTheAreasSizeNotItsEdgeThenRaisesToItsCorner)
-{
-    // An area at (200, 100): x is pushed back to the area's width less the new width (not to its
-    // right edge), y to its height less the new height, 0, which is then raised to the area's y.
-    const juce::Rectangle<int> area (200, 100, 1000, 800);
-    const auto bounds = ZoomWindow::maximisedBounds ({ 900, 900, 416, 593 }, area, kDesignAspect, 1.25);
-
-    EXPECT_EQ (bounds.getHeight(), 800);
-    EXPECT_EQ (bounds.getWidth(), 561);
-    EXPECT_EQ (bounds.getX(), 1000 - 561);
-    EXPECT_EQ (bounds.getY(), 100);
+    for (const auto& row : rows)
+        EXPECT_EQ (ZoomWindow::maximisedBounds (row.current, row.area, kDesignAspect, row.displayAspect), row.expected) << row.what;
 }
 
 TEST (ZoomWindowMaximise, togglesToTheLargestDesignRectangleAndBack)
@@ -192,11 +176,16 @@ TEST (ZoomWindowMaximise, togglesToTheLargestDesignRectangleAndBack)
     storeBounds (*settings, 20, 30, 416, 593);
     auto window = makeWindow (settings.get());
     const auto before = window->getBounds();
-    const double displayAspect = static_cast<double> (userArea().getWidth()) / userArea().getHeight();
+
+    // On a display wider than the design: the area's full height at the design aspect, at the
+    // window's x, and at the area's top (a y below it would push the window off the area).
+    const auto area = userArea();
+    ASSERT_GT (area.getWidth() * kOpeningHeight, area.getHeight() * kOpeningWidth);
+    const int width = static_cast<int> (area.getHeight() * kOpeningWidth / static_cast<double> (kOpeningHeight));
 
     window->toggleMaximised();
     EXPECT_TRUE (window->isMaximised());
-    EXPECT_EQ (window->getBounds(), ZoomWindow::maximisedBounds (before, userArea(), kDesignAspect, displayAspect));
+    EXPECT_EQ (window->getBounds(), juce::Rectangle<int> (before.getX(), area.getY(), width, area.getHeight()));
     EXPECT_EQ (window->getBoundsBeforeMaximise(), before);
 
     window->toggleMaximised();
@@ -218,6 +207,11 @@ TEST (ZoomWindowMaximise, aResizeFromOutsideLeavesTheMaximisedStateWithoutRestor
     window->toggleMaximised();
     EXPECT_TRUE (window->isMaximised());
     EXPECT_EQ (window->getBoundsBeforeMaximise(), juce::Rectangle<int> (50, 60, 500, 713));
+
+    // Minimising is the platform's state, not a resize of the window's own.
+    window->setVisible (true);
+    window->minimise();
+    EXPECT_TRUE (window->isMaximised());
 }
 
 TEST (ZoomWindowMaximise, quittingMaximisedReopensMaximisedAndTheFirstToggleReturnsToTheEarlierBounds)
@@ -242,16 +236,6 @@ TEST (ZoomWindowMaximise, quittingMaximisedReopensMaximisedAndTheFirstToggleRetu
     EXPECT_EQ (second->getBounds(), juce::Rectangle<int> (20, 30, 416, 593));
 }
 
-TEST (ZoomWindowMaximise, minimiseLeavesTheMaximisedFlagAlone)
-{
-    auto window = makeWindow (nullptr);
-    window->setVisible (true);
-    window->toggleMaximised();
-    window->minimise();
-
-    EXPECT_TRUE (window->isMaximised());
-}
-
 TEST (ContentZoom, scalesItsContentByWidthAndLeavesItsBoundsAlone)
 {
     DesignContent content;
@@ -269,16 +253,12 @@ TEST (ContentZoom, scalesItsContentByWidthAndLeavesItsBoundsAlone)
     EXPECT_EQ (content.getTransform().mat11, 0.5f);
     EXPECT_EQ (content.getBounds(), juce::Rectangle<int> (0, 0, kDesignWidth, kDesignHeight));
 
-    zoom.removeChildComponent (&content);
-}
-
-TEST (ContentZoom, aContentNarrowerThanOnePixelCountsAsOne)
-{
-    juce::Component empty;
-    ContentZoom zoom (&empty);
+    // A content narrower than one pixel counts as one.
+    content.setSize (0, 0);
     zoom.setSize (3, 3);
-    EXPECT_EQ (empty.getTransform().mat00, 3.0f);
-    zoom.removeChildComponent (&empty);
+    EXPECT_EQ (content.getTransform().mat00, 3.0f);
+
+    zoom.removeChildComponent (&content);
 }
 
 TEST (ContentZoom, followsTheWindowsContentAreaWidth)
