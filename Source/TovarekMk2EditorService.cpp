@@ -51,6 +51,13 @@ int roundToInt (double value)
     return static_cast<int> (rounded);
 }
 
+// A 1-based number the unit reports as a 0-based index. Clamped first, so that no float the unit
+// sends can overflow it, nor the program number (index + 1) computed from it later.
+int indexFromNumber (float number)
+{
+    return std::max (roundToInt (number), INT_MIN + 1) - 1;
+}
+
 // A raw stored value as the parameter's kind; false for a kind that has no conversion.
 bool convertStoredValue (uint32_t valueType, float stored, TovarekMk2ParamMap::ParameterValue& out)
 {
@@ -458,6 +465,12 @@ Korvantal::Result TovarekMk2EditorService::beginBackup (std::function<void (doub
 
 Korvantal::Result TovarekMk2EditorService::beginRestore (const TovarekMk2Archive& archive, std::function<void (double)> progress)
 {
+    // The body writes each entry at its own index: one outside the unit's presets would reach
+    // blocks that are no preset of the unit, so the whole archive is refused before anything is sent.
+    for (const auto& entry : archive.presets)
+        if (entry.index >= static_cast<uint32_t> (kPresetCount))
+            return KORVANTAL_ERROR ("Invalid preset index in archive: %u", entry.index);
+
     return startTask (Restoring, [this, archive, progress] (Task&) { return restoreBody (archive, progress); });
 }
 
@@ -623,7 +636,7 @@ bool TovarekMk2EditorService::isFirmwareSupported (const FirmwareVersionInfo& de
 
 void TovarekMk2EditorService::parameterChanged (uint16_t id, const float& value)
 {
-    const int position = roundToInt (value);
+    const int reportedIndex = indexFromNumber (value);
 
     switch (id)
     {
@@ -631,7 +644,7 @@ void TovarekMk2EditorService::parameterChanged (uint16_t id, const float& value)
         {
             {
                 std::lock_guard<std::mutex> lock (_stateMutex);
-                _currentAmpIndex = position - 1;
+                _currentAmpIndex = reportedIndex;
                 _modified = true;
                 logMessage (kLogDebug, "TovarekMk2EditorService: _currentAmpIndex %d", _currentAmpIndex);
             }
@@ -643,7 +656,7 @@ void TovarekMk2EditorService::parameterChanged (uint16_t id, const float& value)
         {
             {
                 std::lock_guard<std::mutex> lock (_stateMutex);
-                _currentCabIndex = position - 1;
+                _currentCabIndex = reportedIndex;
                 _modified = true;
                 logMessage (kLogDebug, "TovarekMk2EditorService: _currentCabIndex %d", _currentCabIndex);
             }
@@ -656,7 +669,7 @@ void TovarekMk2EditorService::parameterChanged (uint16_t id, const float& value)
         {
             {
                 std::lock_guard<std::mutex> lock (_stateMutex);
-                _currentPresetIndex = position - 1;
+                _currentPresetIndex = reportedIndex;
                 logMessage (kLogDebug, "TovarekMk2EditorService: _currentPresetIndex %d", _currentPresetIndex);
             }
             requestRefreshCurrentPreset (true);
@@ -691,6 +704,10 @@ void TovarekMk2EditorService::parameterChanged (uint16_t id, const float& value)
         {
             (*valuesForScope (info->scope))[info->valueKey] = value;
             stored = true;
+
+            // A re-read in flight took its snapshot before this report: it must not undo it.
+            if (_reReadInFlight)
+                _reportedDuringReRead[info->scope][info->valueKey] = value;
         }
         else
         {

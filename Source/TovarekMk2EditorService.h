@@ -183,7 +183,10 @@ private:
     void sleepFor (std::chrono::milliseconds duration) const;
 
     // Task bodies (worker thread).
+    struct EditBufferSnapshot;
     Result refreshGlobals (bool full);
+    Result readEditBuffer (EditBufferSnapshot& snapshot);
+    void storeEditBuffer (EditBufferSnapshot& snapshot, bool full); // caller holds _stateMutex
     Result refreshAllBody (bool checkDevice);
     Result readDeviceVersions (FirmwareVersionInfo& versions);
     Result sendAmpBody (int index, const Amp& amp, int slot);
@@ -229,6 +232,10 @@ private:
     int _favouriteSwitchIndex = 0;
     int _currentAmpIndex = 0;
     int _currentCabIndex = 0;
+    // A re-read of the edit buffer is under way, and what the unit reported meanwhile (by scope,
+    // then value key): those values are newer than the re-read's snapshot and win over it.
+    bool _reReadInFlight = false;
+    std::map<uint32_t, ParameterMapValues> _reportedDuringReRead;
     // Counts cancelAll calls, so a starter can tell that one came between its state change and its push.
     uint64_t _cancelCount = 0;
 

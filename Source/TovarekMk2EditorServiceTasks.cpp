@@ -4,6 +4,8 @@
 
 #include "DeviceSafeString.h"
 
+#include <algorithm>
+#include <climits>
 #include <memory>
 
 namespace TovarekMk2
@@ -32,44 +34,71 @@ constexpr double kProgressSteps = 7.0;
 //==============================================================================
 // Task bodies (worker thread)
 
+// What one re-read of the edit buffer takes from the unit.
+struct TovarekMk2EditorService::EditBufferSnapshot
+{
+    ParameterMapValues globals;
+    uint32_t program = 0;
+    ParameterMapValues presetValues;
+    Data::AmpNameAndID amp;
+    std::string cabName;
+};
+
 Korvantal::Result TovarekMk2EditorService::refreshGlobals (bool full)
 {
     {
         std::lock_guard<std::mutex> lock (_stateMutex);
         _refreshPending = false;
         _refreshPendingFull = false;
+        _reReadInFlight = true;
     }
 
-    ParameterMapValues globals;
-    TOVAREK_ERROR_STEP (withProtocol ([&] (KorvantalProtocol& p) { return p.readGlobals (globals); }), "Failed to get globals");
-
-    uint32_t program = 0;
-    TOVAREK_LOG_ONLY_STEP (withProtocol ([&] (KorvantalProtocol& p) { return p.getCurrentPreset (program); }));
-
-    ParameterMapValues presetValues;
-    TOVAREK_LOG_ONLY_STEP (withProtocol ([&] (KorvantalProtocol& p) { return p.readPreset (kEditBufferIndex, presetValues); }));
-
-    Data::AmpNameAndID amp;
-    TOVAREK_LOG_ONLY_STEP (withProtocol ([&] (KorvantalProtocol& p) { return p.readAmpNameAndID (kEditBufferIndex, amp); }));
-
-    std::string cabName;
-    TOVAREK_LOG_ONLY_STEP (withProtocol ([&] (KorvantalProtocol& p) { return p.readCabName (kEditBufferIndex, cabName); }));
+    EditBufferSnapshot snapshot;
+    const Result read = readEditBuffer (snapshot);
 
     {
         std::lock_guard<std::mutex> lock (_stateMutex);
-        // Program 0 is the preset the favourite switch selects.
-        _currentPresetIndex = program == 0 ? _favouriteSwitchIndex : static_cast<int> (program) - 1;
-        _presetValues = std::move (presetValues);
-        _currentAmpName = amp.name;
-        _currentCabName = cabName;
-        _globalValues = std::move (globals);
 
-        if (full)
-            _modified = false;
+        if (read.ok)
+            storeEditBuffer (snapshot, full);
+
+        _reReadInFlight = false;
+        _reportedDuringReRead.clear();
     }
 
+    TOVAREK_LOG_ONLY_STEP (read);
     notifyDataRefreshed();
     return Result::success;
+}
+
+Korvantal::Result TovarekMk2EditorService::readEditBuffer (EditBufferSnapshot& snapshot)
+{
+    TOVAREK_ERROR_STEP (withProtocol ([&] (KorvantalProtocol& p) { return p.readGlobals (snapshot.globals); }), "Failed to get globals");
+    TOVAREK_LOG_ONLY_STEP (withProtocol ([&] (KorvantalProtocol& p) { return p.getCurrentPreset (snapshot.program); }));
+    TOVAREK_LOG_ONLY_STEP (withProtocol ([&] (KorvantalProtocol& p) { return p.readPreset (kEditBufferIndex, snapshot.presetValues); }));
+    TOVAREK_LOG_ONLY_STEP (withProtocol ([&] (KorvantalProtocol& p) { return p.readAmpNameAndID (kEditBufferIndex, snapshot.amp); }));
+    TOVAREK_LOG_ONLY_STEP (withProtocol ([&] (KorvantalProtocol& p) { return p.readCabName (kEditBufferIndex, snapshot.cabName); }));
+    return Result::success;
+}
+
+void TovarekMk2EditorService::storeEditBuffer (EditBufferSnapshot& snapshot, bool full)
+{
+    // Program 0 is the preset the favourite switch selects. A program beyond any int is clamped,
+    // so that neither this index nor the program number computed from it overflows.
+    _currentPresetIndex = snapshot.program == 0 ? _favouriteSwitchIndex
+                                                : static_cast<int> (std::min<uint32_t> (snapshot.program, INT_MAX)) - 1;
+    _presetValues = std::move (snapshot.presetValues);
+    _currentAmpName = snapshot.amp.name;
+    _currentCabName = snapshot.cabName;
+    _globalValues = std::move (snapshot.globals);
+
+    // The unit reported these after the snapshot was taken: they are newer than it.
+    for (const auto& [scope, values] : _reportedDuringReRead)
+        for (const auto& [key, value] : values)
+            (*valuesForScope (scope))[key] = value;
+
+    if (full)
+        _modified = false;
 }
 
 Korvantal::Result TovarekMk2EditorService::readDeviceVersions (FirmwareVersionInfo& versions)
@@ -555,7 +584,20 @@ Korvantal::Result TovarekMk2EditorService::firmwareUpdateBody (Task& task, const
     }
 
     logMessage (kLogDebug, "Update complete");
-    setState (Idle);
+
+    // A unit lost again while it got ready has been detached (or has failed the connection), and
+    // one attached since has queued its own refresh: then the state is no longer the update's to
+    // end. Tested and set in one go, so that a detach cannot fall in between.
+    {
+        std::lock_guard<std::mutex> lock (_stateMutex);
+
+        if (_protocol == nullptr || (_state != UpdatingFirmware && _state != Reconnecting))
+            return Result::success;
+
+        _state = Idle;
+    }
+
+    notifyStateChanged (Idle);
     beginRefreshAll (true);
     return Result::success;
 }

@@ -92,44 +92,40 @@ TEST_F (SimulatedUnitTest, acceptsABlockWriteWithTheRightWordCountAndChecksum)
     EXPECT_EQ (unit.block (5, 4), ampNameBlock());
 }
 
-TEST_F (SimulatedUnitTest, refusesABlockWriteWithAWrongChecksum)
+TEST_F (SimulatedUnitTest, refusesABlockWriteWhoseEndDisagreesWithItsData)
 {
-    const Bytes before = unit.block (5, 4);
-    EXPECT_EQ (writeBlock (ampNameBlock(), endPacket (5, 4, 17, static_cast<uint16_t> (ampNameBlockChecksum() + 1))), 0xC1);
-    EXPECT_EQ (unit.block (5, 4), before);
-}
+    const struct { const char* name; uint8_t type; uint16_t words, sum; } rows[] {
+        { "wrong checksum",             5,  17, static_cast<uint16_t> (ampNameBlockChecksum() + 1) },
+        { "wrong word count",           5,  16, ampNameBlockChecksum() },
+        { "wrong size for a cabinet",   10, 17, ampNameBlockChecksum() },
+    };
 
-TEST_F (SimulatedUnitTest, refusesABlockWriteWithAWrongWordCount)
-{
-    const Bytes before = unit.block (5, 4);
-    EXPECT_EQ (writeBlock (ampNameBlock(), endPacket (5, 4, 16, ampNameBlockChecksum())), 0xC1);
-    EXPECT_EQ (unit.block (5, 4), before);
-}
-
-TEST_F (SimulatedUnitTest, refusesABlockOfTheWrongSizeForItsType)
-{
-    const Bytes before = unit.block (10, 4);
-    EXPECT_EQ (writeBlock (ampNameBlock(), endPacket (10, 4, 17, ampNameBlockChecksum())), 0xC1);
-    EXPECT_EQ (unit.block (10, 4), before);
+    for (const auto& row : rows)
+    {
+        const Bytes before = unit.block (row.type, 4);
+        EXPECT_EQ (writeBlock (ampNameBlock(), endPacket (row.type, 4, row.words, row.sum)), 0xC1) << row.name;
+        EXPECT_EQ (unit.block (row.type, 4), before) << row.name;
+    }
 }
 
 TEST_F (SimulatedUnitTest, refusesAReadOfASlotItDoesNotHave)
 {
     KorvantalData::AmpData data;
-    EXPECT_EQ (protocol.readAmpData (7, data).message, "Got NACK waiting for TRANSFER_START");
+    EXPECT_EQ (protocol.readAmpData (8, data).message, "Got NACK waiting for TRANSFER_START");
 }
 
 TEST_F (SimulatedUnitTest, programChangeLoadsThePresetsBlocksIntoTheEditBuffer)
 {
-    ASSERT_TRUE (protocol.sendCabName (3, "Slot three").ok);
-    ASSERT_TRUE (protocol.setCurrentPreset (3).ok);
+    // The last program, 7, has its blocks at index 7.
+    ASSERT_TRUE (protocol.sendCabName (7, "Slot seven").ok);
+    ASSERT_TRUE (protocol.setCurrentPreset (7).ok);
 
     std::string name;
     ASSERT_TRUE (protocol.readCabName (0, name).ok);
-    EXPECT_EQ (name, "Slot three");
+    EXPECT_EQ (name, "Slot seven");
     KorvantalData::ParameterMap preset;
     ASSERT_TRUE (protocol.readPreset (0, preset).ok);
-    EXPECT_EQ (preset.at (0x10), 3.0f);
+    EXPECT_EQ (preset.at (0x10), 7.0f);
 }
 
 TEST_F (SimulatedUnitTest, footswitchLoadsAPresetAndReportsItUnprompted)
@@ -213,40 +209,27 @@ TEST_F (SimulatedUnitTest, takesTheCarriedFirmwareImageAndComesBackWithDsp420)
     EXPECT_EQ (info.dspVersion, (std::array<uint8_t, 4> { 4, 2, 0, 0 }));
 }
 
-TEST_F (SimulatedUnitTest, refusesACorruptedCopyOfTheCarriedImage)
+// Every chunk goes out; the unit checks the image at its last one and stays as it was.
+TEST_F (SimulatedUnitTest, refusesABrokenImageAtItsLastChunk)
 {
-    Bytes image = carriedFirmwareImage();
-    image[64000] ^= 0x80;
-    EXPECT_EQ (protocol.updateFirmware (image, {}).message, "Got NACK during write transfer");
-    EXPECT_EQ (unit.restartCount(), 0);
-    EXPECT_TRUE (unit.isPlugged());
-}
+    const Bytes good = makeLoaderImage ({ 4, 3, 1 }, 1000);
+    const struct { const char* name; Bytes image; } rows[] {
+        { "a flipped bit in the carried image", [] { Bytes b = carriedFirmwareImage(); b[64000] ^= 0x80; return b; }() },
+        { "a wrong CRC",                       [&] { Bytes b = good; b[500] ^= 0x01; return b; }() },
+        { "no magic",                          [&] { Bytes b = good; b[0] = 'X'; return b; }() },
+        { "shorter than its header says",      Bytes (good.begin(), good.end() - 10) },
+    };
 
-TEST_F (SimulatedUnitTest, refusesAnImageWithAWrongCrcAtItsLastChunk)
-{
-    Bytes image = makeLoaderImage ({ 4, 3, 1 }, 1000);
-    image[500] ^= 0x01;
-    EXPECT_EQ (protocol.updateFirmware (image, {}).message, "Got NACK during write transfer");
-    EXPECT_EQ (unit.hostPackets().size(), 1 + (1032 + 61) / 62) << "every chunk went out";
-    EXPECT_TRUE (unit.isPlugged());
-    EXPECT_EQ (unit.restartCount(), 0);
-    EXPECT_EQ (unit.dspVersion().minor, 2);
-}
-
-TEST_F (SimulatedUnitTest, refusesAnImageWithoutTheMagicAtItsLastChunk)
-{
-    Bytes image = makeLoaderImage ({ 4, 3, 1 }, 1000);
-    image[0] = 'X';
-    EXPECT_EQ (protocol.updateFirmware (image, {}).message, "Got NACK during write transfer");
-    EXPECT_EQ (unit.hostPackets().size(), 1 + (1032 + 61) / 62);
-}
-
-TEST_F (SimulatedUnitTest, refusesAnImageShorterThanItsHeaderSays)
-{
-    Bytes image = makeLoaderImage ({ 4, 3, 1 }, 1000);
-    image.resize (image.size() - 10);
-    EXPECT_EQ (protocol.updateFirmware (image, {}).message, "Got NACK during write transfer");
-    EXPECT_EQ (unit.restartCount(), 0);
+    for (const auto& row : rows)
+    {
+        protocol.clearError(); // the refusal before failed the connection
+        unit.clearHostPackets();
+        EXPECT_EQ (protocol.updateFirmware (row.image, {}).message, "Got NACK during write transfer") << row.name;
+        EXPECT_EQ (unit.hostPackets().size(), 1 + (row.image.size() + 61) / 62) << row.name;
+        EXPECT_TRUE (unit.isPlugged()) << row.name;
+        EXPECT_EQ (unit.restartCount(), 0) << row.name;
+        EXPECT_EQ (unit.dspVersion().minor, 2) << row.name;
+    }
 }
 
 TEST (LoaderImage, crcMatchesTheKnownCheckValue)

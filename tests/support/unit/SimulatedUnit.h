@@ -78,7 +78,7 @@ struct UnitOptions
 class SimulatedUnit : public SimHid::SimulatedDevice
 {
 public:
-    static constexpr uint32_t kPresetSlots = 7;   // index 0 is the edit buffer
+    static constexpr uint32_t kPresetSlots = 8;   // index 0 is the edit buffer, 1 to 7 the programs
     static constexpr uint32_t kFirstUserSlot = 4; // user amp and cabinet slots 4 to 6
     static constexpr size_t kReportSize = 64;
     static constexpr size_t kStatusPayloadSize = 12;
