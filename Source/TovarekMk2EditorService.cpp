@@ -9,14 +9,6 @@
 namespace TovarekMk2
 {
 
-using Korvantal::KorvantalProtocol;
-using Korvantal::logMessage;
-using Korvantal::kLogDebug;
-using Korvantal::kLogError;
-using Korvantal::kLogWarning;
-namespace Data = Korvantal::KorvantalData;
-using namespace ServiceDetail;
-
 namespace
 {
 // The unit's own position reports, outside the parameter map.

@@ -35,3 +35,15 @@ inline bool isUserSlot (int slot)
     return slot >= 0 && slot < TovarekMk2EditorService::kUserSlotCount;
 }
 } // namespace TovarekMk2::ServiceDetail
+
+// Names both halves use; this header is included by the service's own sources only.
+namespace TovarekMk2
+{
+using Korvantal::KorvantalProtocol;
+using Korvantal::logMessage;
+using Korvantal::kLogDebug;
+using Korvantal::kLogError;
+using Korvantal::kLogWarning;
+namespace Data = Korvantal::KorvantalData;
+using namespace ServiceDetail;
+} // namespace TovarekMk2

@@ -11,14 +11,6 @@
 namespace TovarekMk2
 {
 
-using Korvantal::KorvantalProtocol;
-using Korvantal::logMessage;
-using Korvantal::kLogDebug;
-using Korvantal::kLogError;
-using Korvantal::kLogWarning;
-namespace Data = Korvantal::KorvantalData;
-using namespace ServiceDetail;
-
 namespace
 {
 // The major system version that identifies the unit.
