@@ -141,6 +141,8 @@ void Bus::reset()
     _impl->openAttempts = 0;
     _impl->foreignPathAttempts = 0;
     _impl->droppedReports = 0;
+    _impl->lastReadRequest = { 0, 0 };
+    _impl->writesDuringRead = 0;
 }
 
 void Bus::setInputReportInterval (std::chrono::microseconds interval)
@@ -243,6 +245,27 @@ bool Bus::waitForOpenHandleCount (size_t count, std::chrono::milliseconds timeou
 {
     std::unique_lock<std::mutex> lock (_impl->mutex);
     return _impl->handlesChanged.wait_for (lock, timeout, [this, count] { return _impl->handles.size() == count; });
+}
+
+std::pair<size_t, int> Bus::lastReadRequest() const
+{
+    std::lock_guard<std::mutex> lock (_impl->mutex);
+    return _impl->lastReadRequest;
+}
+
+bool Bus::waitForReadInProgress (const std::string& path, std::chrono::milliseconds timeout) const
+{
+    std::unique_lock<std::mutex> lock (_impl->mutex);
+    return _impl->handlesChanged.wait_for (lock, timeout, [this, &path] {
+        const std::shared_ptr<Endpoint> endpoint = _impl->findPluggedLocked (path);
+        return endpoint != nullptr && endpoint->readsInProgress > 0;
+    });
+}
+
+size_t Bus::writesDuringReadCount() const
+{
+    std::lock_guard<std::mutex> lock (_impl->mutex);
+    return _impl->writesDuringRead;
 }
 
 // ---- Bus::Impl: the hidapi side ----
@@ -389,6 +412,8 @@ int Bus::Impl::write (hid_device* handle, const unsigned char* data, size_t leng
             return forced->second;
         ++writes;
         ++writesByPath[endpoint->path];
+        if (endpoint->readsInProgress > 0)
+            ++writesDuringRead;
         device = endpoint->device;
     }
     if (device != nullptr)
@@ -404,6 +429,16 @@ int Bus::Impl::read (hid_device* handle, unsigned char* data, size_t length, int
     std::unique_lock<std::mutex> lock (mutex);
     if (! isLiveLocked (handle) || data == nullptr)
         return -1;
+
+    lastReadRequest = { length, timeoutMs };
+    const std::shared_ptr<Endpoint> endpoint = handle->endpoint;
+    ++endpoint->readsInProgress;
+    handlesChanged.notify_all();
+    struct Leave
+    {
+        Endpoint& endpoint;
+        ~Leave() { --endpoint.readsInProgress; }
+    } leave { *endpoint };
 
     const bool forever = timeoutMs < 0;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds (forever ? 0 : timeoutMs);

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // An in-process USB bus behind the hidapi C functions, so that tests and
@@ -90,6 +91,13 @@ public:
 
     // Blocks until the number of live handles reaches the value, or the time-out ends.
     bool waitForOpenHandleCount (size_t count, std::chrono::milliseconds timeout) const;
+
+    // The length and time-out of the latest hid_read_timeout call (0, 0 before any).
+    std::pair<size_t, int> lastReadRequest() const;
+    // Blocks until a hid_read_timeout on a handle of the device plugged there is in progress.
+    bool waitForReadInProgress (const std::string& path, std::chrono::milliseconds timeout) const;
+    // hid_write calls that reached a device while a read of one of its handles was in progress.
+    size_t writesDuringReadCount() const;
 
     // The state behind the hidapi functions (SimulatedHidBusInternal.h).
     struct Impl;

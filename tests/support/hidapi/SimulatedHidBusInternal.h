@@ -25,6 +25,7 @@ struct Endpoint
     std::shared_ptr<SimulatedDevice> device;
     bool plugged = true;                 // bus mutex
     Clock::time_point nextReportAt {};   // bus mutex; paces input reports
+    int readsInProgress = 0;             // bus mutex
     std::mutex writeMutex;               // serialises onHostWrite calls
 };
 
@@ -78,6 +79,8 @@ struct Bus::Impl
     std::map<std::string, int> writeResults;
     std::map<std::string, size_t> writesByPath;
     std::chrono::microseconds reportInterval { 0 };
+    std::pair<size_t, int> lastReadRequest { 0, 0 };
+    size_t writesDuringRead = 0;
     size_t nextPathNumber = 0;
     size_t writes = 0;
     size_t enumerations = 0;
