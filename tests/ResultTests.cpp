@@ -70,12 +70,6 @@ TEST (ErrorResult, cutsAnOverlongMessageButStillFails)
     EXPECT_EQ (out.size(), 512u);
 }
 
-TEST (ErrorResult, successIsOkWithAnEmptyMessage)
-{
-    EXPECT_TRUE (Result::success.ok);
-    EXPECT_TRUE (Result::success.message.empty());
-}
-
 TEST (DeviceSafeString, acceptsExactlyTheNinetyOneDisplayableBytes)
 {
     int count = 0;
