@@ -333,8 +333,10 @@ TEST_F (PacketTransport, acceptsResetFromInsideAPacketCallback)
 TEST_F (PacketTransport, reportsErrorOnceWhenTheDeviceIsUnpluggedAndNothingAfter)
 {
     startTransport();
+    testing::internal::CaptureStdout();
     bus.unplug (path);
     ASSERT_TRUE (handler.waitForState (IDevicePacketIO::kError));
+    EXPECT_NE (testing::internal::GetCapturedStdout().find (": HID read error: -1\n"), std::string::npos);
     const auto start = std::chrono::steady_clock::now();
     transport.reset();
     EXPECT_LT (std::chrono::steady_clock::now() - start, 500ms) << "the ended reader is joined at once";

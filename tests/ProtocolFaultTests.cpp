@@ -326,6 +326,46 @@ TEST_F (ProtocolTables, unpromptedReportsReachTheHandlerOrAreLoggedAsUnhandled)
     }
 }
 
+// Each transaction takes only the codes it expects: another unit's answer sent first, with a code
+// that some other transaction takes, is logged as unhandled and the right answer still comes.
+TEST_F (ProtocolTables, eachTransactionTakesOnlyItsExpectedAnswerCodes)
+{
+    const Bytes ack { 0xC0, 0x00 }, start { 0xC2, 0x00 }, chunk { 0xC3, 0x01, 0x05 }, end { 0xC4, 0x00 }, program { 0xCC, 0x01, 0x05 };
+    const auto readName = [] (KorvantalProtocol& p) { std::string n; return outcome (p.readCabName (4, n)); };
+    const auto sendName = [] (KorvantalProtocol& p) { return outcome (p.sendCabName (4, "n")); };
+    const auto version = [] (KorvantalProtocol& p) { KorvantalData::FirmwareVersionInfo i; return outcome (p.getFirmwareVersionInfo (i)); };
+    const auto programRequest = [] (KorvantalProtocol& p) {
+        uint32_t n = 9;
+        const Result result = p.getCurrentPreset (n);
+        return result.ok ? "program " + std::to_string (n) : result.message;
+    };
+    const std::tuple<const char*, uint8_t, Bytes, std::function<std::string (KorvantalProtocol&)>, std::string> rows[] = {
+        { "ping", 0xB4, program, pingOutcome, "alive" },
+        { "version", 0xB5, program, version, "ok" },
+        { "block read start", 0xC5, ack, readName, "ok" },
+        { "block read start", 0xC5, chunk, readName, "ok" },
+        { "block read chunk", 0xC0, ack, readName, "ok" },
+        { "block read chunk", 0xC0, start, readName, "ok" },
+        { "block write start", 0xC2, start, sendName, "ok" },
+        { "block write chunk", 0xC3, end, sendName, "ok" },
+        { "program change", 0xC9, program, [] (KorvantalProtocol& p) { return outcome (p.setCurrentPreset (2)); }, "ok" },
+        { "program request", 0xCA, ack, programRequest, "program 1" },
+        { "firmware start", 0xB1, program, [] (KorvantalProtocol& p) { return outcome (p.updateFirmware ({ 1 }, {})); },
+          "Got NACK during write transfer" },
+    };
+
+    for (const auto& [name, trigger, unexpected, run, expected] : rows)
+    {
+        SCOPED_TRACE (std::string (name) + ", unexpected code " + std::to_string (unexpected[0]));
+        ObservedUnit t;
+        t.unit.injectFault ({ FaultKind::UnexpectedPacket, trigger, 1, {}, unexpected });
+        std::string result;
+        const std::string log = captureLog ([&] { result = run (t.protocol); });
+        EXPECT_EQ (result, expected);
+        EXPECT_TRUE (contains (log, "WARNING: Unhandled packet!")) << log;
+    }
+}
+
 TEST_F (ProtocolFaults, unexpectedPacketInATransferIsLoggedAndTheTransferGoesOn)
 {
     unit.injectFault ({ FaultKind::UnexpectedPacket, 0xC0, 5, {}, { 0xD7, 0x01, 0x00 } });
