@@ -218,48 +218,41 @@ TEST_F (DeviceManagerRemoval, replacesADeviceClosedWhileStillPluggedWithAFreshOn
     EXPECT_EQ (handler.events.size(), 3u);
 }
 
-TEST_F (DeviceManagerRemoval, freesAClosedGoneDeviceAndOpensItsReplugAtTheSameNode)
+// hidraw reuses the node: the unit plugged back at it is opened and reported, whether the owner
+// closed the old device before (then freed) or not yet (then kept until closed).
+TEST_F (DeviceManagerRemoval, findsAUnitPluggedBackAtTheSameNodeWhetherTheOldDeviceIsClosedOrNot)
 {
     handler.closeOnRemoval = false;
-    const std::string path = plugUnit();
-    manager->scanDevices();
-    IUSBHIDDevice* old = handler.events.at (0).device;
-    bus.unplug (path);
-    manager->scanDevices();
-    old->close();
-    bus.plug (unitWithProduct (0x003F), nullptr, path);   // hidraw reuses the node
-    manager->scanDevices();
+    for (bool closedFirst : { true, false })
+    {
+        SCOPED_TRACE (closedFirst);
+        handler.events.clear();
+        const std::string path = plugUnit();
+        manager->scanDevices();
+        IUSBHIDDevice* old = handler.events.at (0).device;
+        bus.unplug (path);
+        manager->scanDevices();
+        if (closedFirst)
+            old->close();
+        bus.plug (unitWithProduct (0x003F), std::make_shared<SimHid::RecordingDevice>(), path);
+        manager->scanDevices();
 
-    ASSERT_EQ (handler.events.size(), 3u);
-    EXPECT_TRUE (handler.events[2].added);
-    EXPECT_EQ (manager->deviceCount(), 1u);
+        ASSERT_EQ (handler.events.size(), 3u);
+        EXPECT_EQ (handler.events[1], (Event { false, old }));
+        EXPECT_TRUE (handler.events[2].added);
+        EXPECT_EQ (manager->deviceCount(), closedFirst ? 1u : 2u);
+
+        if (! closedFirst)
+            old->close();
+        manager->scanDevices();
+        EXPECT_EQ (handler.events.size(), 3u);
+        EXPECT_EQ (manager->deviceCount(), 1u);
+        const uint8_t report[2] = { 0x00, 0xB4 };
+        EXPECT_EQ (handler.events[2].device->write (report, sizeof (report)), 2);
+        bus.unplug (path);
+        manager = std::make_unique<USBDeviceManager> (&handler, USBDeviceManager::unitDeviceIds());
+    }
 }
-
-TEST_F (DeviceManagerRemoval, findsAUnitPluggedBackAtTheSameNodeWhileTheOldDeviceIsStillOpen)
-{
-    handler.closeOnRemoval = false;
-    const std::string path = plugUnit();
-    manager->scanDevices();
-    IUSBHIDDevice* old = handler.events.at (0).device;
-    bus.unplug (path);
-    manager->scanDevices();
-    bus.plug (unitWithProduct (0x003F), std::make_shared<SimHid::RecordingDevice>(), path);
-    manager->scanDevices();
-
-    ASSERT_EQ (handler.events.size(), 3u);
-    EXPECT_EQ (handler.events[1], (Event { false, old }));
-    EXPECT_TRUE (handler.events[2].added);
-    EXPECT_NE (handler.events[2].device, old);
-    EXPECT_EQ (manager->deviceCount(), 2u);   // the stale one waits for its owner to close it
-
-    old->close();
-    manager->scanDevices();
-    EXPECT_EQ (handler.events.size(), 3u);
-    EXPECT_EQ (manager->deviceCount(), 1u);
-    const uint8_t report[2] = { 0x00, 0xB4 };
-    EXPECT_EQ (handler.events[2].device->write (report, sizeof (report)), 2);
-}
-
 TEST_F (DeviceManagerRemoval, destroyingTheManagerClosesEveryDeviceWithoutReporting)
 {
     plugUnit (0x003F);
