@@ -40,7 +40,7 @@ public:
         std::lock_guard<std::mutex> lock (_mutex);
         _callsAfterDetach += _detached ? 1 : 0;
         _packets.emplace_back (data, data + length);
-        _packetThreads.push_back (std::this_thread::get_id());
+        _packetThread = std::this_thread::get_id();
         _changed.notify_all();
     }
 
@@ -82,10 +82,10 @@ public:
         return _packets;
     }
 
-    std::vector<std::thread::id> packetThreads() const
+    std::thread::id packetThread() const
     {
         std::lock_guard<std::mutex> lock (_mutex);
-        return _packetThreads;
+        return _packetThread;
     }
 
     size_t callsAfterDetach() const
@@ -101,7 +101,7 @@ private:
     std::condition_variable _changed;
     std::vector<int> _states;
     std::vector<Bytes> _packets;
-    std::vector<std::thread::id> _packetThreads;
+    std::thread::id _packetThread;
     bool _detached = false;
     size_t _callsAfterDetach = 0;
 };
@@ -319,7 +319,7 @@ TEST_F (PacketTransport, deliversEachWholeReportOnTheReaderThreadInOrder)
 
     ASSERT_TRUE (handler.waitForPackets (2));
     EXPECT_EQ (handler.packets(), (std::vector<Bytes> { first, second }));
-    EXPECT_NE (handler.packetThreads()[0], std::this_thread::get_id());
+    EXPECT_NE (handler.packetThread(), std::this_thread::get_id());
 }
 
 TEST_F (PacketTransport, acceptsResetFromInsideAPacketCallback)
