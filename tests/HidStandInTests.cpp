@@ -101,21 +101,6 @@ TEST_F (StandInEnumeration, filtersByVendorAndProductWithZeroMeaningAnyAndListsO
     EXPECT_EQ (bus.liveEnumerationCount(), 0u);
     EXPECT_EQ (bus.enumerateCount(), 6u);
 }
-TEST_F (StandInLifecycle, opensOnlyPluggedPathsAndCountsHandles)
-{
-    const std::string path = bus.plug (description (0x04D8, 0x003F), nullptr);
-    hid_device* first = hid_open_path (path.c_str());
-    hid_device* second = hid_open_path (path.c_str());
-    ASSERT_NE (first, nullptr);
-    ASSERT_NE (second, nullptr);
-    EXPECT_EQ (bus.openHandleCount(), 2u);
-    EXPECT_EQ (bus.openHandleCount (path), 2u);
-    hid_close (first);
-    hid_close (second);
-    EXPECT_EQ (bus.openHandleCount(), 0u);
-    EXPECT_EQ (bus.openAttemptCount(), 2u);
-}
-
 TEST_F (StandInLifecycle, refusesRealDevicePathsLoudlyAndAnOpenWhenToldTo)
 {
     EXPECT_EQ (hid_open_path ("/dev/hidraw0"), nullptr);
@@ -129,23 +114,28 @@ TEST_F (StandInLifecycle, refusesRealDevicePathsLoudlyAndAnOpenWhenToldTo)
     hid_close (handle);
     EXPECT_EQ (bus.foreignPathAttemptCount(), 1u) << "a refused simulated path is no foreign one";
 }
-TEST_F (StandInLifecycle, opensByIdsAndSerial)
+TEST_F (StandInLifecycle, opensByPathOrByIdsAndSerialAndCountsHandles)
 {
-    bus.plug (description (0x04D8, 0x003F, L"one"), nullptr);
+    const std::string first = bus.plug (description (0x04D8, 0x003F, L"one"), nullptr);
     const std::string second = bus.plug (description (0x04D8, 0x003F, L"two"), nullptr);
-    hid_device* handle = hid_open (0x04D8, 0x003F, L"two");
-    ASSERT_NE (handle, nullptr);
+    hid_device* byPath = hid_open_path (first.c_str());
+    hid_device* bySerial = hid_open (0x04D8, 0x003F, L"two");
+    ASSERT_NE (byPath, nullptr);
+    ASSERT_NE (bySerial, nullptr);
+    EXPECT_EQ (bus.openHandleCount(), 2u);
     EXPECT_EQ (bus.openHandleCount (second), 1u);
     wchar_t serial[8] = {};
-    EXPECT_EQ (hid_get_serial_number_string (handle, serial, 8), 0);
+    EXPECT_EQ (hid_get_serial_number_string (bySerial, serial, 8), 0);
     EXPECT_STREQ (serial, L"two");
-    hid_device_info* info = hid_get_device_info (handle);
+    hid_device_info* info = hid_get_device_info (bySerial);
     ASSERT_NE (info, nullptr);
     EXPECT_STREQ (info->path, second.c_str());
-    hid_close (handle);
+    hid_close (byPath);
+    hid_close (bySerial);
+    EXPECT_EQ (bus.openHandleCount(), 0u);
     EXPECT_EQ (hid_open (0x04D8, 0x003F, L"three"), nullptr);
+    EXPECT_EQ (bus.openAttemptCount(), 2u);
 }
-
 TEST_F (StandInLifecycle, keepsAHandleStaleAfterTheDeviceIsPluggedInAgainAtTheSamePath)
 {
     auto device = std::make_shared<SimHid::RecordingDevice>();
