@@ -212,6 +212,7 @@ TEST_F (StandInReports, timesOutWithZeroAndWakesABlockedReadWhenAReportArrives)
     EXPECT_GE (std::chrono::steady_clock::now() - start, 20ms);
 
     std::future<int> pending = readAsync (handle, buffer, sizeof (buffer), -1);
+    EXPECT_TRUE (bus.waitForReadsInProgress (path, 1, kBound)); // the read is blocked, not yet begun
     const uint8_t report[2] = { 0xCC, 0x00 };
     bus.sendInputReport (path, report, sizeof (report));
     ASSERT_EQ (pending.wait_for (kBound), std::future_status::ready);
@@ -227,6 +228,7 @@ TEST_F (StandInReports, failsAPendingAndEveryLaterReadAndWriteOnceUnplugged)
     unsigned char buffer[64] = {};
     std::future<int> forever = readAsync (handle, buffer, sizeof (buffer), -1);
     std::future<int> timed = readAsync (handle, buffer, sizeof (buffer), 60000);
+    EXPECT_TRUE (bus.waitForReadsInProgress (path, 2, kBound)); // both reads pending
     bus.unplug (path);
     ASSERT_EQ (forever.wait_for (kBound), std::future_status::ready);
     ASSERT_EQ (timed.wait_for (kBound), std::future_status::ready);

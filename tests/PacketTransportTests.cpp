@@ -278,7 +278,7 @@ TEST (PacketTransportFaultyDevice, neverHandsUpMoreThanOneReportOfBytes)
 TEST_F (PacketTransport, readsWholeReportsOfSixtyFourBytesWithAOneSecondTimeOut)
 {
     startTransport();
-    ASSERT_TRUE (bus.waitForReadInProgress (path, kBound));
+    ASSERT_TRUE (bus.waitForReadsInProgress (path, 1, kBound));
     EXPECT_EQ (bus.lastReadRequest(), (std::pair<size_t, int> { 64, 1000 }));
 }
 
@@ -286,7 +286,7 @@ TEST_F (PacketTransport, readsWholeReportsOfSixtyFourBytesWithAOneSecondTimeOut)
 TEST_F (PacketTransport, sendsWhileTheReaderWaitsForInput)
 {
     startTransport();
-    ASSERT_TRUE (bus.waitForReadInProgress (path, kBound));
+    ASSERT_TRUE (bus.waitForReadsInProgress (path, 1, kBound));
     EXPECT_TRUE (sendPing().ok);
     EXPECT_EQ (bus.writesDuringReadCount(), 1u);
 }

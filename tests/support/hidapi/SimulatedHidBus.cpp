@@ -225,12 +225,12 @@ std::pair<size_t, int> Bus::lastReadRequest() const
     return _impl->lastReadRequest;
 }
 
-bool Bus::waitForReadInProgress (const std::string& path, std::chrono::milliseconds timeout) const
+bool Bus::waitForReadsInProgress (const std::string& path, int count, std::chrono::milliseconds timeout) const
 {
     std::unique_lock<std::mutex> lock (_impl->mutex);
-    return _impl->handlesChanged.wait_for (lock, timeout, [this, &path] {
+    return _impl->handlesChanged.wait_for (lock, timeout, [this, &path, count] {
         const std::shared_ptr<Endpoint> endpoint = _impl->findPluggedLocked (path);
-        return endpoint != nullptr && endpoint->readsInProgress > 0;
+        return endpoint != nullptr && endpoint->readsInProgress >= count;
     });
 }
 

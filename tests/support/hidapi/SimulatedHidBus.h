@@ -86,8 +86,8 @@ public:
 
     // The length and time-out of the latest hid_read_timeout call (0, 0 before any).
     std::pair<size_t, int> lastReadRequest() const;
-    // Blocks until a hid_read_timeout on a handle of the device plugged there is in progress.
-    bool waitForReadInProgress (const std::string& path, std::chrono::milliseconds timeout) const;
+    // Blocks until this many hid_read_timeout calls on handles of the device plugged there are in progress.
+    bool waitForReadsInProgress (const std::string& path, int count, std::chrono::milliseconds timeout) const;
     // hid_write calls that reached a device while a read of one of its handles was in progress.
     size_t writesDuringReadCount() const;
 
