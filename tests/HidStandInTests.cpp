@@ -212,7 +212,7 @@ TEST_F (StandInReports, timesOutWithZeroAndWakesABlockedReadWhenAReportArrives)
     EXPECT_GE (std::chrono::steady_clock::now() - start, 20ms);
 
     std::future<int> pending = readAsync (handle, buffer, sizeof (buffer), -1);
-    EXPECT_TRUE (bus.waitForReadsInProgress (path, 1, kBound)); // the read is blocked, not yet begun
+    EXPECT_TRUE (bus.waitForReadsInProgress (path, 1, kBound)); // the read waits before the report comes
     const uint8_t report[2] = { 0xCC, 0x00 };
     bus.sendInputReport (path, report, sizeof (report));
     ASSERT_EQ (pending.wait_for (kBound), std::future_status::ready);
