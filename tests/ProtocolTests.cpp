@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <gtest/gtest.h>
+#include <thread>
 
 using namespace Korvantal;
 using namespace SimUnit;
@@ -40,6 +41,13 @@ void putWord (Bytes& block, size_t offset, uint32_t word)
         block[offset + static_cast<size_t> (i)] = static_cast<uint8_t> (word >> (8 * i));
 }
 
+// A text field: one character in the low byte of each word.
+void putText (Bytes& block, size_t offset, const std::string& text)
+{
+    for (size_t i = 0; i < text.size(); ++i)
+        block[offset + 4 * i] = static_cast<uint8_t> (text[i]);
+}
+
 Bytes pairBlock (const std::vector<std::pair<uint32_t, uint32_t>>& pairs, size_t size)
 {
     Bytes block (size, 0);
@@ -58,35 +66,17 @@ Bytes pairBlock (const std::vector<std::pair<uint32_t, uint32_t>>& pairs, size_t
 
 struct ProtocolWire : TestSupport::CleanBus
 {
+    // An unplugged unit ends the reader at once instead of at its next read time-out.
+    ~ProtocolWire() override { unit.unplug(); }
+
     std::unique_ptr<UnitConnection> connection = std::make_unique<UnitConnection>();
     SimulatedUnit& unit = connection->unit();
     KorvantalProtocol& protocol = connection->protocol();
 };
 
-// Checks a whole block write as the unit saw it: start, chunks of 62 bytes and a shorter last
-// one, then the end packet with type, index, word count and checksum.
-void expectBlockWrite (const std::vector<Bytes>& packets, uint8_t type, uint16_t index, size_t fullChunks, size_t lastChunk,
-                       uint8_t wordsLow, uint8_t wordsHigh)
-{
-    ASSERT_EQ (packets.size(), fullChunks + (lastChunk > 0 ? 1 : 0) + 2);
-    EXPECT_EQ (packets.front(), (Bytes { 0xC2, 0x00 }));
+using ProtocolVariants = TestSupport::CleanBus;
 
-    Bytes data;
-
-    for (size_t i = 1; i + 1 < packets.size(); ++i)
-    {
-        const size_t n = i <= fullChunks ? 62 : lastChunk;
-        ASSERT_EQ (packets[i].size(), n + 2) << "chunk " << i;
-        EXPECT_EQ (packets[i][0], 0xC3);
-        EXPECT_EQ (packets[i][1], n);
-        data.insert (data.end(), packets[i].begin() + 2, packets[i].end());
-    }
-
-    const uint16_t sum = referenceChecksum (data);
-    EXPECT_EQ (packets.back(), (Bytes { 0xC4, 0x07, type, static_cast<uint8_t> (index & 0xFF), static_cast<uint8_t> (index >> 8),
-                                        wordsLow, wordsHigh, static_cast<uint8_t> (sum & 0xFF), static_cast<uint8_t> (sum >> 8) }));
-}
-
+// The data bytes of a block write's chunks, in order.
 Bytes concatenatedChunks (const std::vector<Bytes>& packets)
 {
     Bytes data;
@@ -97,11 +87,37 @@ Bytes concatenatedChunks (const std::vector<Bytes>& packets)
     return data;
 }
 
-// A block read as the unit saw it: the request, then one "next" per chunk and one for the end.
-void expectBlockRead (const std::vector<Bytes>& packets, uint8_t type, uint16_t index, size_t size)
+// Checks a whole block write as the unit saw it: start, chunks of 62 bytes and a shorter last
+// one, then the end packet with type, index, word count and checksum.
+void expectBlockWrite (const std::vector<Bytes>& packets, uint8_t type, uint16_t index, size_t fullChunks, size_t lastChunk,
+                       uint16_t words)
 {
-    const size_t nexts = (size + 61) / 62 + 1;
-    ASSERT_EQ (packets.size(), 1 + nexts);
+    ASSERT_EQ (packets.size(), fullChunks + (lastChunk > 0 ? 1 : 0) + 2);
+    EXPECT_EQ (packets.front(), (Bytes { 0xC2, 0x00 }));
+
+    for (size_t i = 1; i + 1 < packets.size(); ++i)
+    {
+        const size_t n = i <= fullChunks ? 62 : lastChunk;
+        ASSERT_EQ (packets[i].size(), n + 2) << "chunk " << i;
+        EXPECT_EQ (packets[i][0], 0xC3);
+        EXPECT_EQ (packets[i][1], n);
+    }
+
+    const uint16_t sum = referenceChecksum (concatenatedChunks (packets));
+    EXPECT_EQ (packets.back(), (Bytes { 0xC4, 0x07, type, static_cast<uint8_t> (index & 0xFF), static_cast<uint8_t> (index >> 8),
+                                        static_cast<uint8_t> (words & 0xFF), static_cast<uint8_t> (words >> 8),
+                                        static_cast<uint8_t> (sum & 0xFF), static_cast<uint8_t> (sum >> 8) }));
+}
+
+bool startsWith (const Bytes& packet, const Bytes& prefix)
+{
+    return packet.size() >= prefix.size() && std::equal (prefix.begin(), prefix.end(), packet.begin());
+}
+
+// A block read as the unit saw it: the request, then one "next" per chunk and one for the end.
+void expectBlockRead (const std::vector<Bytes>& packets, uint8_t type, uint16_t index, size_t chunks)
+{
+    ASSERT_EQ (packets.size(), 1 + chunks + 1);
     EXPECT_EQ (packets[0], (Bytes { 0xC5, 0x05, type, static_cast<uint8_t> (index & 0xFF), static_cast<uint8_t> (index >> 8), 0x00, 0x00 }));
 
     for (size_t i = 1; i < packets.size(); ++i)
@@ -133,153 +149,141 @@ TEST_F (ProtocolWire, pingSendsB400AndFindsTheUnitAlive)
 
 TEST_F (ProtocolWire, versionRequestFillsBothVersionsAndTheExtraCode)
 {
-    unit.setVersions ({ 4, 1, 2 }, { 1, 0, 3 });
-    KorvantalData::FirmwareVersionInfo info;
-    info.extraCode = 7;
-    ASSERT_TRUE (protocol.getFirmwareVersionInfo (info).ok);
-    EXPECT_EQ (unit.hostPackets(), (std::vector<Bytes> { { 0xB5, 0x00 } }));
-    EXPECT_EQ (info.systemVersion, (std::array<uint8_t, 4> { 4, 1, 2, 0 }));
-    EXPECT_EQ (info.dspVersion, (std::array<uint8_t, 4> { 1, 0, 3, 0 }));
-    EXPECT_EQ (info.extraCode, -1);
+    const std::pair<std::optional<uint8_t>, int32_t> rows[] = { { std::nullopt, -1 }, { 0, 0 }, { 2, 2 }, { 3, -1 }, { 5, -1 } };
 
-    unit.setVersions ({ 4, 1, 2 }, { 1, 0, 3 }, 2);
-    ASSERT_TRUE (protocol.getFirmwareVersionInfo (info).ok);
-    EXPECT_EQ (info.extraCode, 2);
-
-    unit.setVersions ({ 4, 1, 2 }, { 1, 0, 3 }, 5);
-    ASSERT_TRUE (protocol.getFirmwareVersionInfo (info).ok);
-    EXPECT_EQ (info.extraCode, -1);
+    for (const auto& [sent, extraCode] : rows)
+    {
+        unit.clearHostPackets();
+        unit.setVersions ({ 4, 1, 2 }, { 1, 0, 3 }, sent);
+        KorvantalData::FirmwareVersionInfo info;
+        info.extraCode = 7;
+        ASSERT_TRUE (protocol.getFirmwareVersionInfo (info).ok);
+        EXPECT_EQ (unit.hostPackets(), (std::vector<Bytes> { { 0xB5, 0x00 } }));
+        EXPECT_EQ (info.systemVersion, (std::array<uint8_t, 4> { 4, 1, 2, 0 }));
+        EXPECT_EQ (info.dspVersion, (std::array<uint8_t, 4> { 1, 0, 3, 0 }));
+        EXPECT_EQ (info.extraCode, extraCode) << "eighth payload byte " << (sent ? int (*sent) : -1);
+    }
 }
 
-TEST_F (ProtocolWire, ampNameAndIDGoesOutAs68BytesInChunksOf62And6)
+// Every block kind: written in chunks of 62 with its word count, stored as laid out, and read
+// back with one "next" per chunk to the same value.
+TEST_F (ProtocolWire, everyBlockGoesOutInChunksAsLaidOutAndReadsBack)
 {
-    KorvantalData::AmpNameAndID amp { 0x01020304, "Tweedish" };
-    ASSERT_TRUE (protocol.sendAmpNameAndID (5, amp).ok);
-    const auto packets = unit.hostPackets();
-    expectBlockWrite (packets, 5, 5, 1, 6, 17, 0);
-
-    Bytes expected (68, 0);
-    putWord (expected, 0, 0x01020304);
-    for (size_t i = 0; i < amp.name.size(); ++i)
-        expected[4 + 4 * i] = static_cast<uint8_t> (amp.name[i]);
-    EXPECT_EQ (concatenatedChunks (packets), expected);
-    EXPECT_EQ (unit.block (5, 5), expected);
-}
-
-TEST_F (ProtocolWire, cabinetNameGoesOutAs64BytesInChunksOf62And2)
-{
-    ASSERT_TRUE (protocol.sendCabName (6, "Greenback 4x12 closed").ok);
-    const auto packets = unit.hostPackets();
-    expectBlockWrite (packets, 9, 6, 1, 2, 16, 0);
-
-    Bytes expected (64, 0);
-    const std::string cut = std::string ("Greenback 4x12 closed").substr (0, 15);
-    for (size_t i = 0; i < cut.size(); ++i)
-        expected[4 * i] = static_cast<uint8_t> (cut[i]);
-    EXPECT_EQ (unit.block (9, 6), expected);
-}
-
-TEST_F (ProtocolWire, globalsGoOutAs1024BytesIn16ChunksOf62AndOneOf32)
-{
-    const KorvantalData::ParameterMap globals { { 3, 0.75f }, { 1, -2.0f } };
-    ASSERT_TRUE (protocol.sendGlobals (globals).ok);
-    const auto packets = unit.hostPackets();
-    expectBlockWrite (packets, 1, 0, 16, 32, 0x00, 0x01);
-    EXPECT_EQ (concatenatedChunks (packets), pairBlock ({ { 1, floatBits (-2.0f) }, { 3, floatBits (0.75f) } }, 1024));
-}
-
-TEST_F (ProtocolWire, presetGoesOutInTheShortFormInVariant3)
-{
-    const KorvantalData::ParameterMap preset { { 0x10, 1.5f } };
-    ASSERT_TRUE (protocol.sendPreset (2, preset).ok);
-    const auto packets = unit.hostPackets();
-    expectBlockWrite (packets, 3, 2, 16, 32, 0x00, 0x01);
-
-    // The unit keeps the slot at its full size, the rest holding no parameters.
-    EXPECT_EQ (unit.block (3, 2), pairBlock ({ { 0x10, floatBits (1.5f) } }, 4096));
-}
-
-TEST_F (ProtocolWire, ampDataGoesOutAs4096BytesIn66ChunksOf62AndOneOf4)
-{
-    KorvantalData::AmpData data;
-    data.parameters = { { 7, 0.125f } };
-    data.text1 = "R1 68k";
-    data.text2 = "C3 22n";
-    ASSERT_TRUE (protocol.sendAmpData (4, data).ok);
-    const auto packets = unit.hostPackets();
-    expectBlockWrite (packets, 6, 4, 66, 4, 0x00, 0x04);
-
-    Bytes expected = pairBlock ({ { 7, floatBits (0.125f) } }, 2048);
-    expected.resize (4096, 0);
-    for (size_t i = 0; i < data.text1.size(); ++i)
-        expected[2048 + 4 * i] = static_cast<uint8_t> (data.text1[i]);
-    for (size_t i = 0; i < data.text2.size(); ++i)
-        expected[3072 + 4 * i] = static_cast<uint8_t> (data.text2[i]);
-    EXPECT_EQ (unit.block (6, 4), expected);
-}
-
-TEST_F (ProtocolWire, finishingFilterGoesOutAsItsWordsUnchanged)
-{
+    KorvantalData::AmpData ampData;
+    ampData.parameters = { { 7, 0.125f }, { 200, -1.25f } };
+    ampData.text1 = "R1 68k";
+    ampData.text2 = "C3 22n";
     KorvantalData::FinishingFilter filter {};
     for (size_t i = 0; i < filter.size(); ++i)
         filter[i] = static_cast<uint32_t> (i * 0x01010101u);
-    ASSERT_TRUE (protocol.sendFinishingFilter (0, filter).ok);
-    expectBlockWrite (unit.hostPackets(), 8, 0, 66, 4, 0x00, 0x04);
-
-    Bytes expected (4096);
-    for (size_t i = 0; i < filter.size(); ++i)
-        putWord (expected, 4 * i, filter[i]);
-    EXPECT_EQ (unit.block (8, 0), expected);
-}
-
-TEST_F (ProtocolWire, cabinetDataGoesOutAs8192BytesIn132ChunksOf62AndOneOf8)
-{
     KorvantalData::Impulse impulse {};
     for (size_t s = 0; s < 1024; ++s)
     {
         impulse[0][s] = static_cast<float> (s) / 1024.0f;
         impulse[1][s] = -static_cast<float> (s) / 2048.0f;
     }
+    const KorvantalData::ParameterMap globals { { 3, 0.75f }, { 1, -2.0f } };
+    const KorvantalData::ParameterMap preset { { 0x10, 1.5f } };
 
-    ASSERT_TRUE (protocol.sendCabData (6, impulse).ok);
-    expectBlockWrite (unit.hostPackets(), 10, 6, 132, 8, 0x00, 0x08);
+    Bytes ampBlock (68, 0);
+    putWord (ampBlock, 0, 0x01020304);
+    putText (ampBlock, 4, "Tweedish");
+    Bytes cabNameBlock (64, 0);
+    putText (cabNameBlock, 0, "Greenback 4x12 ");
+    Bytes ampDataBlock = pairBlock ({ { 7, floatBits (0.125f) }, { 200, floatBits (-1.25f) } }, 2048);
+    ampDataBlock.resize (4096, 0);
+    putText (ampDataBlock, 2048, "R1 68k");
+    putText (ampDataBlock, 3072, "C3 22n");
+    Bytes filterBlock (4096);
+    for (size_t i = 0; i < filter.size(); ++i)
+        putWord (filterBlock, 4 * i, static_cast<uint32_t> (i * 0x01010101u));
+    Bytes impulseBlock (8192);
+    for (size_t s = 0; s < 1024; ++s)
+    {
+        putWord (impulseBlock, 4 * s, floatBits (static_cast<float> (s) / 1024.0f));
+        putWord (impulseBlock, 4096 + 4 * s, floatBits (-static_cast<float> (s) / 2048.0f));
+    }
 
-    const Bytes stored = unit.block (10, 6);
-    ASSERT_EQ (stored.size(), 8192u);
-    uint32_t bits = 0;
-    std::memcpy (&bits, stored.data() + 4 * 1024 + 4 * 100, 4); // channel 1, sample 100 (host is little-endian)
-    EXPECT_EQ (bits, floatBits (-100.0f / 2048.0f));
+    struct Row
+    {
+        const char* name;
+        uint8_t type;
+        uint16_t index;
+        std::function<Result()> send;
+        size_t fullChunks, lastChunk; // of the write
+        uint16_t words;
+        Bytes sent;                   // the block's bytes on the wire
+        std::function<bool()> readsBack;
+        size_t readChunks;
+    };
+    const std::vector<Row> rows {
+        { "amp name and id", 5, 5, [&] { return protocol.sendAmpNameAndID (5, { 0x01020304, "Tweedish" }); }, 1, 6, 17, ampBlock,
+          [&] { KorvantalData::AmpNameAndID a; return protocol.readAmpNameAndID (5, a).ok && a.id == 0x01020304 && a.name == "Tweedish"; }, 2 },
+        { "cabinet name, cut to 15", 9, 6, [&] { return protocol.sendCabName (6, "Greenback 4x12 closed"); }, 1, 2, 16, cabNameBlock,
+          [&] { std::string n; return protocol.readCabName (6, n).ok && n == "Greenback 4x12 "; }, 2 },
+        { "globals", 1, 0, [&] { return protocol.sendGlobals (globals); }, 16, 32, 256,
+          pairBlock ({ { 1, floatBits (-2.0f) }, { 3, floatBits (0.75f) } }, 1024),
+          [&] { KorvantalData::ParameterMap g; return protocol.readGlobals (g).ok && g == globals; }, 17 },
+        { "preset, short form out, long form in", 3, 2, [&] { return protocol.sendPreset (2, preset); }, 16, 32, 256,
+          pairBlock ({ { 0x10, floatBits (1.5f) } }, 1024),
+          [&] { KorvantalData::ParameterMap p { { 99, 9.0f } }; return protocol.readPreset (2, p).ok && p == preset; }, 67 },
+        { "amp data", 6, 4, [&] { return protocol.sendAmpData (4, ampData); }, 66, 4, 1024, ampDataBlock,
+          [&] {
+              KorvantalData::AmpData d;
+              return protocol.readAmpData (4, d).ok && d.parameters == ampData.parameters && d.text1 == ampData.text1 && d.text2 == ampData.text2;
+          },
+          67 },
+        { "finishing filter", 8, 0, [&] { return protocol.sendFinishingFilter (0, filter); }, 66, 4, 1024, filterBlock,
+          [&] { KorvantalData::FinishingFilter f {}; return protocol.readFinishingFilter (0, f).ok && f == filter; }, 67 },
+        { "cabinet data", 10, 6, [&] { return protocol.sendCabData (6, impulse); }, 132, 8, 2048, impulseBlock,
+          [&] { KorvantalData::Impulse i {}; return protocol.readCabData (6, i).ok && i == impulse; }, 133 },
+    };
+
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE (row.name);
+        unit.clearHostPackets();
+        ASSERT_TRUE (row.send().ok);
+        const auto packets = unit.hostPackets();
+        expectBlockWrite (packets, row.type, row.index, row.fullChunks, row.lastChunk, row.words);
+        EXPECT_EQ (concatenatedChunks (packets), row.sent);
+
+        unit.clearHostPackets();
+        EXPECT_TRUE (row.readsBack());
+        expectBlockRead (unit.hostPackets(), row.type, row.index, row.readChunks);
+    }
 }
 
-TEST_F (ProtocolWire, longPresetFormGoesOutIn4096BytesOutsideVariants1And3)
+// The preset goes out in 1024 bytes in variants 1 and 3 and in 4096 in every other; the cabinet
+// name takes its long 1024-byte form only in variant 2.
+TEST_F (ProtocolVariants, blockSizesFollowTheProtocolVariant)
 {
-    connection.reset();
-    SimHid::Bus::instance().reset();
-    UnitConnection variant0 ({}, 0);
-    ASSERT_TRUE (variant0.protocol().sendPreset (1, { { 0x10, 2.0f } }).ok);
-    expectBlockWrite (variant0.unit().hostPackets(), 3, 1, 66, 4, 0x00, 0x04);
-}
+    const std::string name (40, 'n');
+    Bytes longNameBlock (1024, 0);
+    putText (longNameBlock, 0, name);
+    const std::tuple<uint32_t, uint16_t, uint16_t> rows[] = { { 0, 1024, 16 }, { 1, 256, 16 }, { 2, 1024, 256 },
+                                                              { 3, 256, 16 },  { 4, 1024, 16 }, { 7, 1024, 16 } };
 
-TEST_F (ProtocolWire, tooManyPresetParametersFailInTheEncoderAndSendNothing)
-{
-    KorvantalData::ParameterMap preset;
-    for (uint32_t id = 0; id < 129; ++id)
-        preset[id] = 1.0f;
+    for (const auto& [protocolVariant, presetWords, cabNameWords] : rows)
+    {
+        SCOPED_TRACE ("variant " + std::to_string (protocolVariant));
+        UnitConnection variant ({}, protocolVariant);
+        SimulatedUnit& unit = variant.unit();
+        ASSERT_TRUE (variant.protocol().sendPreset (1, { { 0x10, 2.0f } }).ok);
+        EXPECT_EQ (concatenatedChunks (unit.hostPackets()).size(), 4u * presetWords);
+        EXPECT_EQ (unit.hostPackets().back().at (5) | (unit.hostPackets().back().at (6) << 8), presetWords);
 
-    const Result result = protocol.sendPreset (0, preset);
-    EXPECT_FALSE (result.ok);
-    EXPECT_EQ (result.message, "Too many params");
-    EXPECT_TRUE (unit.hostPackets().empty());
-    EXPECT_EQ (protocol.getState(), KorvantalProtocol::kConnected);
-}
+        unit.clearHostPackets();
+        ASSERT_TRUE (variant.protocol().sendCabName (1, name).ok);
+        EXPECT_EQ (concatenatedChunks (unit.hostPackets()).size(), 4u * cabNameWords);
 
-TEST_F (ProtocolWire, presetReadAsksForType3AndDecodesTheParameters)
-{
-    unit.setBlock (3, 2, pairBlock ({ { 0x10, floatBits (0.5f) }, { 0x22, floatBits (3.0f) } }, 4096));
-    KorvantalData::ParameterMap preset { { 99, 9.0f } };
-    ASSERT_TRUE (protocol.readPreset (2, preset).ok);
-    expectBlockRead (unit.hostPackets(), 3, 2, 4096);
-    EXPECT_EQ (preset, (KorvantalData::ParameterMap { { 0x10, 0.5f }, { 0x22, 3.0f } }));
+        // A read asks for no size: only the characters decoded from a long block tell.
+        unit.setBlock (9, 2, longNameBlock);
+        std::string back;
+        ASSERT_TRUE (variant.protocol().readCabName (2, back).ok);
+        EXPECT_EQ (back, name.substr (0, protocolVariant == 2 ? 40 : 15));
+        unit.unplug();
+    }
 }
 
 TEST_F (ProtocolWire, shortPresetAnswerDecodesOnlyTheBytesReceived)
@@ -293,7 +297,7 @@ TEST_F (ProtocolWire, shortPresetAnswerDecodesOnlyTheBytesReceived)
 
     KorvantalData::ParameterMap preset;
     ASSERT_TRUE (protocol.readPreset (1, preset).ok);
-    expectBlockRead (unit.hostPackets(), 3, 1, 1024);
+    expectBlockRead (unit.hostPackets(), 3, 1, 17);
     EXPECT_EQ (preset.size(), 128u);
 }
 
@@ -317,70 +321,19 @@ TEST_F (ProtocolWire, longerAnswerThanTheBlockKeepsOnlyTheBlock)
     EXPECT_EQ (text, "AB");
 }
 
-TEST_F (ProtocolWire, everyBlockReadsBackAsItWasWritten)
+TEST_F (ProtocolWire, setParameterSendsTheLow16BitsOfTheIdAndTheFloatBits)
 {
-    KorvantalData::AmpNameAndID amp { 42, "Plexi Lead 100" };
-    KorvantalData::AmpData data;
-    data.parameters = { { 1, 0.5f }, { 200, -1.25f } };
-    data.text1 = "V1 12AX7";
-    data.text2 = "Out EL34";
-    KorvantalData::FinishingFilter filter = KorvantalData::makeDefaultFinishingFilter();
-    filter[17] = 0xDEADBEEF;
-    KorvantalData::Impulse impulse = KorvantalData::makeUnitImpulse();
-    impulse[1][5] = 0.25f;
-    const KorvantalData::ParameterMap globals { { 4, 4.0f } };
-    const KorvantalData::ParameterMap preset { { 0x30, 0.3f }, { 0x31, 0.31f } };
+    const std::tuple<int, float, Bytes> rows[] = {
+        { 0x1234, 1.0f, { 0xC7, 0x08, 0x34, 0x12, 0x00, 0x00, 0x00, 0x00, 0x80, 0x3F } },
+        { 0x71234, -0.5f, { 0xC7, 0x08, 0x34, 0x12, 0x00, 0x00, 0x00, 0x00, 0x00, 0xBF } },
+    };
 
-    ASSERT_TRUE (protocol.sendAmpNameAndID (4, amp).ok);
-    ASSERT_TRUE (protocol.sendAmpData (4, data).ok);
-    ASSERT_TRUE (protocol.sendFinishingFilter (4, filter).ok);
-    ASSERT_TRUE (protocol.sendCabData (4, impulse).ok);
-    ASSERT_TRUE (protocol.sendCabName (4, "Open 2x12").ok);
-    ASSERT_TRUE (protocol.sendGlobals (globals).ok);
-    ASSERT_TRUE (protocol.sendPreset (4, preset).ok);
-
-    KorvantalData::AmpNameAndID ampBack;
-    KorvantalData::AmpData dataBack;
-    KorvantalData::FinishingFilter filterBack {};
-    KorvantalData::Impulse impulseBack {};
-    std::string cabBack;
-    KorvantalData::ParameterMap globalsBack, presetBack;
-
-    ASSERT_TRUE (protocol.readAmpNameAndID (4, ampBack).ok);
-    ASSERT_TRUE (protocol.readAmpData (4, dataBack).ok);
-    ASSERT_TRUE (protocol.readFinishingFilter (4, filterBack).ok);
-    ASSERT_TRUE (protocol.readCabData (4, impulseBack).ok);
-    ASSERT_TRUE (protocol.readCabName (4, cabBack).ok);
-    ASSERT_TRUE (protocol.readGlobals (globalsBack).ok);
-    ASSERT_TRUE (protocol.readPreset (4, presetBack).ok);
-
-    EXPECT_EQ (ampBack.id, amp.id);
-    EXPECT_EQ (ampBack.name, amp.name);
-    EXPECT_EQ (dataBack.parameters, data.parameters);
-    EXPECT_EQ (dataBack.text1, data.text1);
-    EXPECT_EQ (dataBack.text2, data.text2);
-    EXPECT_EQ (filterBack, filter);
-    EXPECT_EQ (impulseBack, impulse);
-    EXPECT_EQ (cabBack, "Open 2x12");
-    EXPECT_EQ (globalsBack, globals);
-    EXPECT_EQ (presetBack, preset);
-}
-
-TEST_F (ProtocolWire, setParameterSendsTenBytesAndWaitsForNothing)
-{
-    ASSERT_TRUE (protocol.setParameter (0x1234, 1.0f).ok);
-    ASSERT_TRUE (unit.waitForHostPackets (1, kWait));
-    EXPECT_EQ (unit.hostPackets(), (std::vector<Bytes> { { 0xC7, 0x08, 0x34, 0x12, 0x00, 0x00, 0x00, 0x00, 0x80, 0x3F } }));
-
-    ASSERT_TRUE (unit.waitUntilIdle (kWait));
-    EXPECT_EQ (unit.editBufferParameter (0x1234), 1.0f);
-}
-
-TEST_F (ProtocolWire, setParameterKeepsOnlyTheLow16BitsOfTheId)
-{
-    ASSERT_TRUE (protocol.setParameter (0x71234, -0.5f).ok);
-    ASSERT_TRUE (unit.waitForHostPackets (1, kWait));
-    EXPECT_EQ (unit.hostPackets().at (0), (Bytes { 0xC7, 0x08, 0x34, 0x12, 0x00, 0x00, 0x00, 0x00, 0x00, 0xBF }));
+    for (const auto& [id, value, packet] : rows)
+    {
+        unit.clearHostPackets();
+        ASSERT_TRUE (protocol.setParameter (id, value).ok);
+        EXPECT_EQ (unit.hostPackets(), (std::vector<Bytes> { packet })) << "id " << id;
+    }
 }
 
 TEST_F (ProtocolWire, firmwareStartCarriesTheDspNumberAndTheStartKey)
@@ -408,44 +361,52 @@ TEST_F (ProtocolWire, firmwareStartCarriesTheDspNumberAndTheStartKey)
     EXPECT_EQ (progress, (std::vector<double> { 62.0 / 130.0, 124.0 / 130.0, 1.0 }));
 }
 
-TEST_F (ProtocolWire, programChangeSendsTheNumberAndTheUnitReportsTheNewPosition)
+TEST_F (ProtocolWire, emptyFirmwareImageStillSendsOneEmptyChunkAndReportsAllSent)
 {
-    ASSERT_TRUE (protocol.setCurrentPreset (3).ok);
-    EXPECT_EQ (unit.hostPackets(), (std::vector<Bytes> { { 0xC9, 0x01, 0x03 } }));
-    EXPECT_EQ (unit.currentProgram(), 3);
-
-    ASSERT_TRUE (connection->handler().waitForParameters (1, kWait));
-    ASSERT_TRUE (connection->handler().waitForStatuses (1, kWait));
-    const auto reports = connection->handler().parameters();
-    EXPECT_EQ (reports[0].id, 0x1002);
-    EXPECT_EQ (reports[0].value, 3.0f);
-    const auto status = connection->handler().statuses().at (0);
-    ASSERT_EQ (status.size(), 12u);
-    EXPECT_EQ (status[11], 3);
+    std::vector<double> progress;
+    const Result result = protocol.updateFirmware ({}, [&] (double p) { progress.push_back (p); });
+    EXPECT_EQ (result.message, "Got NACK during write transfer") << "the unit refuses an image without a header";
+    const auto packets = unit.hostPackets();
+    ASSERT_EQ (packets.size(), 2u);
+    EXPECT_EQ (packets[1], (Bytes { 0xB2, 0x00 }));
+    EXPECT_EQ (progress, (std::vector<double> { 1.0 }));
 }
 
-TEST_F (ProtocolWire, programChangeSendsOnlyTheLowByteOfTheNumber)
+TEST_F (ProtocolWire, programChangeSendsTheLowByteOfTheNumber)
 {
-    ASSERT_TRUE (protocol.setCurrentPreset (0x102).ok);
-    EXPECT_EQ (unit.hostPackets(), (std::vector<Bytes> { { 0xC9, 0x01, 0x02 } }));
+    const std::pair<uint32_t, uint8_t> rows[] = { { 3, 3 }, { 0x102, 2 } };
+
+    for (const auto& [program, sent] : rows)
+    {
+        unit.clearHostPackets();
+        ASSERT_TRUE (protocol.setCurrentPreset (program).ok);
+        EXPECT_EQ (unit.hostPackets(), (std::vector<Bytes> { { 0xC9, 0x01, sent } }));
+        EXPECT_EQ (unit.currentProgram(), sent);
+    }
 }
 
-TEST_F (ProtocolWire, programRequestSendsCA00AndReadsTheAnswer)
+// The program is payload byte 0 of the answer buffer, which starts zeroed: an answer without its
+// byte yields 0, not the filler of the report, and is no error.
+TEST_F (ProtocolWire, programRequestSendsCA00AndTakesPayloadByteZero)
 {
     ASSERT_TRUE (protocol.setCurrentPreset (5).ok);
-    unit.clearHostPackets();
-    uint32_t program = 0;
-    ASSERT_TRUE (protocol.getCurrentPreset (program).ok);
-    EXPECT_EQ (unit.hostPackets(), (std::vector<Bytes> { { 0xCA, 0x00 } }));
-    EXPECT_EQ (program, 5u);
-}
+    const std::pair<Bytes, uint32_t> rows[] = {
+        { {}, 5 },                   // the unit's own answer
+        { { 0xCC, 0x01, 0x00 }, 0 }, // the favourite-switch preset
+        { { 0xCC, 0x00, 0x05 }, 0 }, // no payload; the 05 is filler
+    };
 
-TEST_F (ProtocolWire, programAnswerZeroStandsForTheFavouriteSwitchPreset)
-{
-    unit.injectFault ({ FaultKind::Replace, 0xCA, 1, {}, { 0xCC, 0x01, 0x00 } });
-    uint32_t program = 9;
-    ASSERT_TRUE (protocol.getCurrentPreset (program).ok);
-    EXPECT_EQ (program, 0u);
+    for (const auto& [answer, expected] : rows)
+    {
+        if (! answer.empty())
+            unit.injectFault ({ FaultKind::Replace, 0xCA, 1, {}, answer });
+        unit.clearHostPackets();
+        uint32_t program = 9;
+        ASSERT_TRUE (protocol.getCurrentPreset (program).ok);
+        EXPECT_EQ (unit.hostPackets(), (std::vector<Bytes> { { 0xCA, 0x00 } }));
+        EXPECT_EQ (program, expected);
+        EXPECT_EQ (protocol.getState(), KorvantalProtocol::kConnected);
+    }
 }
 
 TEST_F (ProtocolWire, statusRequestSendsCE00AndTheReportReachesTheHandler)
@@ -457,38 +418,73 @@ TEST_F (ProtocolWire, statusRequestSendsCE00AndTheReportReachesTheHandler)
     EXPECT_EQ (connection->handler().statuses().at (0), (Bytes { 0, 0, 0, 0, 0, 0, 200, 0, 2, 3, 1, 0 }));
 }
 
-TEST_F (ProtocolWire, aKnobTurnedOnTheUnitReachesTheHandler)
+// One thread holds the operation lock in a block read whose start answer the unit delays; an
+// operation started on another thread meanwhile either waits for the lock, so its first packet
+// reaches the unit after the whole read (C5 and three C0), or goes out at once, right after the C5.
+TEST_F (ProtocolWire, everyOperationButTheStatusRequestWaitsForTheOperationLock)
 {
-    unit.turnKnob (0x0123, 0.625f);
-    ASSERT_TRUE (connection->handler().waitForParameters (1, kWait));
-    const auto reports = connection->handler().parameters();
-    EXPECT_EQ (reports[0].id, 0x0123);
-    EXPECT_EQ (reports[0].value, 0.625f);
-}
+    using Op = std::function<void (KorvantalProtocol&)>;
+    KorvantalData::ParameterMap map;
+    KorvantalData::AmpNameAndID amp;
+    KorvantalData::AmpData data;
+    KorvantalData::FinishingFilter filter {};
+    KorvantalData::Impulse impulse {};
+    std::string name;
+    uint32_t program = 0;
+    bool alive = false;
+    KorvantalData::FirmwareVersionInfo info;
+    const Bytes writeStart { 0xC2, 0x00 };
 
-TEST_F (ProtocolWire, longCabinetNameFormIsUsedInVariant2)
-{
-    connection.reset();
-    SimHid::Bus::instance().reset();
-    UnitConnection variant2 ({}, 2);
-    const std::string name (40, 'n');
-    ASSERT_TRUE (variant2.protocol().sendCabName (1, name).ok);
-    expectBlockWrite (variant2.unit().hostPackets(), 9, 1, 16, 32, 0x00, 0x01);
+    struct Row
+    {
+        const char* name;
+        Op run;
+        Bytes firstPacket; // its leading bytes
+        bool waits;
+    };
+    const std::vector<Row> rows {
+        { "ping", [&] (KorvantalProtocol& p) { p.ping (alive); }, { 0xB4, 0x00 }, true },
+        { "version", [&] (KorvantalProtocol& p) { p.getFirmwareVersionInfo (info); }, { 0xB5, 0x00 }, true },
+        { "readPreset", [&] (KorvantalProtocol& p) { p.readPreset (1, map); }, { 0xC5, 0x05, 3 }, true },
+        { "sendPreset", [&] (KorvantalProtocol& p) { p.sendPreset (1, {}); }, writeStart, true },
+        { "readGlobals", [&] (KorvantalProtocol& p) { p.readGlobals (map); }, { 0xC5, 0x05, 1 }, true },
+        { "sendGlobals", [&] (KorvantalProtocol& p) { p.sendGlobals ({}); }, writeStart, true },
+        { "readAmpNameAndID", [&] (KorvantalProtocol& p) { p.readAmpNameAndID (4, amp); }, { 0xC5, 0x05, 5 }, true },
+        { "sendAmpNameAndID", [&] (KorvantalProtocol& p) { p.sendAmpNameAndID (4, amp); }, writeStart, true },
+        { "readAmpData", [&] (KorvantalProtocol& p) { p.readAmpData (4, data); }, { 0xC5, 0x05, 6 }, true },
+        { "sendAmpData", [&] (KorvantalProtocol& p) { p.sendAmpData (4, data); }, writeStart, true },
+        { "readFinishingFilter", [&] (KorvantalProtocol& p) { p.readFinishingFilter (4, filter); }, { 0xC5, 0x05, 8 }, true },
+        { "sendFinishingFilter", [&] (KorvantalProtocol& p) { p.sendFinishingFilter (4, filter); }, writeStart, true },
+        { "readCabName", [&] (KorvantalProtocol& p) { p.readCabName (4, name); }, { 0xC5, 0x05, 9 }, true },
+        { "sendCabName", [&] (KorvantalProtocol& p) { p.sendCabName (4, "n"); }, writeStart, true },
+        { "readCabData", [&] (KorvantalProtocol& p) { p.readCabData (4, impulse); }, { 0xC5, 0x05, 10 }, true },
+        { "sendCabData", [&] (KorvantalProtocol& p) { p.sendCabData (4, impulse); }, writeStart, true },
+        { "setCurrentPreset", [&] (KorvantalProtocol& p) { p.setCurrentPreset (2); }, { 0xC9, 0x01, 0x02 }, true },
+        { "getCurrentPreset", [&] (KorvantalProtocol& p) { p.getCurrentPreset (program); }, { 0xCA, 0x00 }, true },
+        { "setParameter", [&] (KorvantalProtocol& p) { p.setParameter (1, 0.5f); }, { 0xC7, 0x08, 0x01, 0x00 }, true },
+        { "updateFirmware", [&] (KorvantalProtocol& p) { p.updateFirmware ({ 1, 2, 3 }, {}); }, { 0xB1, 0x05 }, true },
+        { "requestStatus", [&] (KorvantalProtocol& p) { p.requestStatus(); }, { 0xCE, 0x00 }, false },
+    };
 
-    variant2.unit().clearHostPackets();
-    std::string back;
-    ASSERT_TRUE (variant2.protocol().readCabName (1, back).ok);
-    expectBlockRead (variant2.unit().hostPackets(), 9, 1, 1024);
-    EXPECT_EQ (back, name);
-}
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE (row.name);
+        protocol.clearError(); // some rows end refused
+        ASSERT_TRUE (unit.waitUntilIdle (kWait));
+        unit.clearHostPackets();
+        // Long enough for the other thread to send first if it did not wait; a waiting row pays it.
+        unit.injectFault ({ FaultKind::Delay, 0xC5, 1, std::chrono::milliseconds (row.waits ? 200 : 2000) });
+        KorvantalData::AmpNameAndID held;
+        std::thread holder ([&] { EXPECT_TRUE (protocol.readAmpNameAndID (5, held).ok); });
+        const bool holding = unit.waitForHostPackets (1, kWait); // the holder sent its C5 under the lock
+        std::thread other ([&] { row.run (protocol); });
+        other.join();
+        holder.join();
 
-TEST_F (ProtocolWire, emptyFirmwareImageStillSendsOneEmptyChunkAndReportsAllSent)
-{
-    std::vector<double> progress;
-    const Result result = protocol.updateFirmware ({}, [&] (double p) { progress.push_back (p); });
-    EXPECT_EQ (result.message, "Got NACK during write transfer") << "the unit refuses an image without a header";
-    const auto packets = unit.hostPackets();
-    ASSERT_EQ (packets.size(), 2u);
-    EXPECT_EQ (packets[1], (Bytes { 0xB2, 0x00 }));
-    EXPECT_EQ (progress, (std::vector<double> { 1.0 }));
+        ASSERT_TRUE (holding);
+        const auto packets = unit.hostPackets();
+        const size_t at = row.waits ? 4 : 1;
+        ASSERT_GT (packets.size(), at);
+        EXPECT_TRUE (startsWith (packets[at], row.firstPacket)) << "packet " << at << " starts " << std::hex << int (packets[at][0]);
+    }
 }

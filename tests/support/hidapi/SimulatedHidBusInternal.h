@@ -24,14 +24,8 @@ struct Endpoint
     DeviceDescription description;
     std::shared_ptr<SimulatedDevice> device;
     bool plugged = true;                 // bus mutex
-    Clock::time_point nextReportAt {};   // bus mutex; paces input reports
+    int readsInProgress = 0;             // bus mutex
     std::mutex writeMutex;               // serialises onHostWrite calls
-};
-
-struct QueuedReport
-{
-    std::vector<uint8_t> bytes;
-    Clock::time_point availableAt;
 };
 
 } // namespace SimHid
@@ -40,7 +34,7 @@ struct QueuedReport
 struct hid_device_
 {
     std::shared_ptr<SimHid::Endpoint> endpoint;
-    std::deque<SimHid::QueuedReport> queue;
+    std::deque<std::vector<uint8_t>> queue;
     std::condition_variable arrived;     // a report was queued or the device went away
     bool nonBlocking = false;
     hid_device_info* info = nullptr;     // built on demand by hid_get_device_info
@@ -70,21 +64,21 @@ struct Bus::Impl
     bool isLiveLocked (hid_device* handle) const;
 
     mutable std::mutex mutex;
-    mutable std::condition_variable handlesChanged;
+    mutable std::condition_variable handlesChanged;   // a handle opened or closed, a read began
     std::vector<std::shared_ptr<Endpoint>> endpoints;   // plugged devices, in plug order
     std::unordered_set<hid_device*> handles;
     std::set<std::string> knownPaths;                  // every path ever plugged
     std::map<std::string, bool> openRefused;
     std::map<std::string, int> writeResults;
     std::map<std::string, size_t> writesByPath;
-    std::chrono::microseconds reportInterval { 0 };
+    std::pair<size_t, int> lastReadRequest { 0, 0 };
+    size_t writesDuringRead = 0;
     size_t nextPathNumber = 0;
     size_t writes = 0;
     size_t enumerations = 0;
     size_t liveEnumerations = 0;
     size_t openAttempts = 0;
     size_t foreignPathAttempts = 0;
-    size_t droppedReports = 0;
     int inits = 0;
 };
 
