@@ -1081,7 +1081,7 @@ TEST (CabinetActions, replaceASlotWithACabFileNamedInCapitalsUsingTheNameItHolds
     for (int slot = 0; slot < 3; ++slot)
     {
         EXPECT_EQ (rig.offeredMenus[0][(size_t) slot].id, slot + 1);
-        EXPECT_EQ (rig.offeredMenus[0][(size_t) slot].text, "Replace '" + rig.service().getCabName (slot) + "'...");
+        EXPECT_EQ (rig.offeredMenus[0][(size_t) slot].text, "Replace 'Cab " + std::to_string (slot + 4) + "'...");
     }
 
     ASSERT_TRUE (rig.waitFor ([&] { return cabinetNameOnUnit (rig.unit(), 6) == "Stored Name"; }));
