@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config python3 ccache
+    clang libclang-rt-14-dev
     juce-modules-source
     libhidapi-dev libpng-dev
     libgtest-dev libgmock-dev libbenchmark-dev

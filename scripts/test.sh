@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: once plainly, once under
-# AddressSanitizer and UndefinedBehaviorSanitizer, once under ThreadSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer, once under ThreadSanitizer; then runs each
+# fuzz program of the input readers briefly over its seeds (scripts/fuzz.sh --ci).
 # Any failure or sanitizer finding fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -37,4 +38,5 @@ mkdir -p build
 run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DTOVAREK_SANITIZER=address -DTOVAREK_BUILD_GUI=OFF -DTOVAREK_BUILD_BENCHMARKS=OFF
 run_suite build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOVAREK_SANITIZER=thread -DTOVAREK_BUILD_GUI=OFF -DTOVAREK_BUILD_BENCHMARKS=OFF
+bash scripts/fuzz.sh --ci
 echo "== all suites passed"

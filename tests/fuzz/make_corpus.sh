@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Rewrites the seed corpora in corpus/ from the product's own writers (data files, bundles), the
+# artwork generator's PNG files, sox, and a short run of the protocol fuzzer.
+# Usage: tests/fuzz/make_corpus.sh <fuzz build tree, configured with -DTOVAREK_FUZZ=ON>
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "$1" && pwd)
+corpus=$here/corpus
+
+cmake --build "$build" --target tovarek_fuzz_seeds tovarek_image_pack tovarek_fuzzers
+rm -rf "$corpus"
+mkdir -p "$corpus"/{AudioFile,ImagePack,Protocol}
+"$build/tests/fuzz/tovarek_fuzz_seeds" "$corpus"
+
+# The bundle writer stores its entries; a bundle that went through a user's zip tool is deflated,
+# which also keeps this seed small.
+python3 - "$corpus/BackupArchive/preset.t2u" <<'PY'
+import sys, zipfile
+path = sys.argv[1]
+entries = [(i.filename, zipfile.ZipFile(path).read(i)) for i in zipfile.ZipFile(path).infolist()]
+with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+    for name, data in entries:
+        z.writestr(name, data)
+PY
+
+# Impulses of 100 samples in the formats and rates the reader accepts.
+audio=$corpus/AudioFile
+sox -n -r 44100 -c 1 -b 16 "$audio/mono16-44100.wav" synth 100s sine 1000
+sox -n -r 96000 -c 2 -b 24 "$audio/stereo24-96000.wav" synth 100s square 500
+sox -n -r 48000 -c 1 -b 32 -e floating-point "$audio/float-48000.wav" synth 100s sine 300
+sox -n -r 192000 -c 2 -b 8 -e unsigned "$audio/u8-192000.wav" synth 100s sawtooth 2000
+sox -n -r 88200 -c 2 -b 16 "$audio/stereo16-88200.aiff" synth 100s sine 700
+sox -n -r 176400 -c 1 -b 32 "$audio/mono32-176400.aiff" synth 100s triangle 900
+
+# Packs of a few small images from the artwork generator, and an empty pack.
+python3 - "$build/Resources/images" "$corpus/ImagePack" <<'PY'
+import os, struct, sys
+images, out = sys.argv[1], sys.argv[2]
+def pack(path, names):
+    files = [(n.encode(), open(os.path.join(images, n), "rb").read()) for n in names]
+    head = struct.pack("<II", 8, len(files))
+    offset = 8 + 16 * len(files)
+    directory, tail = b"", b""
+    for name, data in files:
+        directory += struct.pack("<IIII", offset, len(name), offset + len(name), len(data))
+        tail += name + data
+        offset += len(name) + len(data)
+    open(path, "wb").write(head + directory + tail)
+pack(os.path.join(out, "three.bin"), ["CloseOff.png", "FXRedLine@2x.png", "Assigned.png"])
+pack(os.path.join(out, "empty.bin"), [])
+PY
+
+# The protocol fuzzer's own inputs: a minute from nothing, merged, the largest few kept.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir "$work/found" "$work/merged"
+"$build/tests/fuzz/ProtocolFuzz" -max_total_time=60 -max_len=512 -close_fd_mask=1 "$work/found" > /dev/null 2>&1
+"$build/tests/fuzz/ProtocolFuzz" -merge=1 -close_fd_mask=1 "$work/merged" "$work/found" > /dev/null 2>&1
+ls -S "$work/merged" > "$work/by-size"
+head -8 "$work/by-size" | while read -r f; do cp "$work/merged/$f" "$corpus/Protocol/"; done
+du -ab "$corpus" | sort -k2
