@@ -177,7 +177,7 @@ void runThroughService (KorvantalProtocol& protocol, int task)
     service.setProtocol (&protocol);
     ends.waitFor (1);
 
-    Result started = KORVANTAL_ERROR ("No task");
+    Result started { false, {} };
     if (task == 1)
         started = service.getCurrentPresetData ([] (const Service::FullTovarekMk2Preset&) {});
     else if (task == 2)

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Rewrites the seed corpora in corpus/ from the product's own writers (data files, bundles), the
-# artwork generator's PNG files, sox, and a short run of the protocol fuzzer.
+# artwork generator's PNG files, sox, and protocol_seeds.py.
 # Usage: tests/fuzz/make_corpus.sh <fuzz build tree, configured with -DTOVAREK_FUZZ=ON>
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$1" && pwd)
 corpus=$here/corpus
 
-cmake --build "$build" --target tovarek_fuzz_seeds tovarek_image_pack tovarek_fuzzers
+cmake --build "$build" --target tovarek_fuzz_seeds tovarek_image_pack
 rm -rf "$corpus"
 mkdir -p "$corpus"/{AudioFile,ImagePack,Protocol}
 "$build/tests/fuzz/tovarek_fuzz_seeds" "$corpus"
@@ -50,12 +50,7 @@ pack(os.path.join(out, "three.bin"), ["CloseOff.png", "FXRedLine@2x.png", "Assig
 pack(os.path.join(out, "empty.bin"), [])
 PY
 
-# The protocol fuzzer's own inputs: a minute from nothing, merged, the largest few kept.
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-mkdir "$work/found" "$work/merged"
-"$build/tests/fuzz/ProtocolFuzz" -max_total_time=60 -max_len=512 -close_fd_mask=1 "$work/found" > /dev/null 2>&1
-"$build/tests/fuzz/ProtocolFuzz" -merge=1 -close_fd_mask=1 "$work/merged" "$work/found" > /dev/null 2>&1
-ls -S "$work/merged" > "$work/by-size"
-head -8 "$work/by-size" | while read -r f; do cp "$work/merged/$f" "$corpus/Protocol/"; done
+# Unit answers that take the protocol and the service through a full refresh and on.
+python3 "$here/protocol_seeds.py" "$corpus/Protocol"
+
 du -ab "$corpus" | sort -k2
