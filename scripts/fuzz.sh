@@ -57,11 +57,18 @@ for row in "${limits[@]}"; do
             > "$dir/fuzz-$name.log" 2>&1 || { tail -n 60 "$dir/fuzz-$name.log"; failed=1; }
         rm -rf "$scratch"
     else
+        # A long run goes on past a finding (each in its own process) and fails at its end.
         mkdir -p "$dir/corpus/$name"
+        before=$(find "$dir/findings" -name "$name-*" | wc -l)
         "$dir/tests/fuzz/${name}Fuzz" "${common[@]}" -max_total_time="$mode" -use_value_profile=1 \
-            "$dir/corpus/$name" "$seeds" > "$dir/fuzz-$name.log" 2>&1 || { tail -n 60 "$dir/fuzz-$name.log"; failed=1; }
+            -fork=1 -ignore_crashes=1 -ignore_ooms=1 -ignore_timeouts=1 \
+            "$dir/corpus/$name" "$seeds" > "$dir/fuzz-$name.log" 2>&1 || failed=1
+        if [ "$(find "$dir/findings" -name "$name-*" | wc -l)" -ne "$before" ]; then
+            grep -E "ERROR|runtime error|SUMMARY" "$dir/fuzz-$name.log" | sort | uniq -c
+            failed=1
+        fi
     fi
-    grep -E "^Done|INITED" "$dir/fuzz-$name.log" | tail -n 1 || true
+    grep -E "^Done|INITED|^#[0-9]+: cov" "$dir/fuzz-$name.log" | tail -n 1 || true
 done
 
 if [ "$failed" -ne 0 ]; then
