@@ -32,9 +32,9 @@ std::vector<uint8_t> answersTo (uint8_t request)
     }
 }
 
-// A unit that answers from inside sendPacket, on the caller's thread: no reader thread, so every
-// run is repeatable. A request left unanswered fails the link at once, since silence would
-// wait out the protocol's time-out.
+// A unit that answers from inside sendPacket, on the sending thread, so it needs no reader thread
+// of its own. A request left unanswered fails the link at once: silence would wait out the
+// protocol's time-out.
 class FuzzedUnit : public IDevicePacketIO
 {
 public:
@@ -128,9 +128,10 @@ void runOperation (KorvantalProtocol& protocol, FuzzedDataProvider& input)
         case 12: protocol.sendCabName (index, "Fuzz"); break;
         default: protocol.updateFirmware (std::vector<uint8_t> (input.ConsumeIntegralInRange (0, 200), 0x5A), nullptr); break;
     }
-    // Unprompted packets only: a status request and a parameter set await no answer.
+    // A status request awaits no answer, so what comes back reaches the handler unprompted only.
     protocol.requestStatus();
 }
+
 using Service = TovarekMk2::TovarekMk2EditorService;
 
 // Counts the ends of the service's tasks: the first idle, error or too-old state after a task began.
