@@ -14,13 +14,15 @@ if [ $# -lt 1 ]; then
     exit 2
 fi
 mode=$1; shift
+bash scripts/setup.sh
 
-# Per program: the longest input, and the largest single allocation (MB) its reader may make for
-# one. Each bound follows from the input's size: a data file or bundle entry holds at most a few
-# times its bytes, audio becomes 16 bytes of samples per input byte at most, and an image at most
-# the pack's pixel cap (2^25 pixels of 4 bytes).
+# Per program: the longest input, and the largest single allocation (MB) its reader may make.
+# Each bound follows from the input or from the reader's own cap, with room for a container's
+# doubling: a data file's segments are smaller than its text; a block is at most 8 KB; audio
+# becomes at most 16 bytes of samples per input byte (plus the resampler's 0.5 MB table); a
+# bundle's entries are capped at 8 MB in all; an image at 2^25 pixels of 4 bytes.
 limits=(
-    "DataFile      65536  64"
+    "DataFile      65536  16"
     "KorvantalData 8192   16"
     "AudioFile     65536  8"
     "Protocol      4096   16"
