@@ -21,6 +21,13 @@ uint32_t parseLatestVersion (const juce::String& response)
            | ((static_cast<uint32_t> (c) & 0xFF) << 8) | (static_cast<uint32_t> (d) & 0xFF);
 }
 
+juce::String readVersionText (juce::InputStream& page)
+{
+    juce::MemoryBlock text;
+    page.readIntoMemoryBlock (text, static_cast<ssize_t> (kMaxResponseLength));
+    return juce::String::fromUTF8 (static_cast<const char*> (text.getData()), static_cast<int> (text.getSize()));
+}
+
 juce::String fetchVersionPage()
 {
     // A GET with a short connection time-out: without a network the check must end quietly.
@@ -28,7 +35,7 @@ juce::String fetchVersionPage()
                              .withConnectionTimeoutMs (kFetchTimeoutMs);
 
     if (auto stream = juce::URL (kVersionPageUrl).createInputStream (options))
-        return stream->readEntireStreamAsString();
+        return readVersionText (*stream);
 
     return {};
 }

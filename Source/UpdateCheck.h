@@ -56,6 +56,10 @@ constexpr size_t kMaxResponseLength = 255;
 // shifted in 32 bits). 0 for a response without a version line at its start.
 uint32_t parseLatestVersion (const juce::String& response);
 
+// The first kMaxResponseLength bytes of a version page as text: all the scan looks at, and no
+// more is taken, however long the page.
+juce::String readVersionText (juce::InputStream& page);
+
 // The version page's text, empty when it cannot be read. Gives up after kFetchTimeoutMs.
 juce::String fetchVersionPage();
 

@@ -20,7 +20,8 @@ bash scripts/setup.sh
 # Each bound follows from the input or from the reader's own cap, with room for a container's
 # doubling: a data file's segments are smaller than its text; a block is at most 8 KB; audio
 # becomes at most 16 bytes of samples per input byte (plus the resampler's 0.5 MB table); a
-# bundle's entries are capped at 8 MB in all; an image at 2^25 pixels of 4 bytes.
+# bundle's entries are capped at 8 MB in all; an image at 2^25 pixels of 4 bytes; a version page
+# is cut to 255 bytes.
 limits=(
     "DataFile      65536  16"
     "KorvantalData 8192   16"
@@ -28,6 +29,7 @@ limits=(
     "Protocol      4096   16"
     "BackupArchive 65536  32"
     "ImagePack     65536  160"
+    "UpdateCheck   4096   1"
 )
 ci_runs=2000
 

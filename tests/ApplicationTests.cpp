@@ -16,6 +16,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -544,6 +545,28 @@ TEST (UpdateCheckVersion, tellsTheApplicationOnlyOfVersionsAbove4200)
         EXPECT_EQ (state->takeUpdateAvailable(), row.newer) << row.page;
         EXPECT_FALSE (state->takeUpdateAvailable()) << row.page;
     }
+}
+
+// A page that never ends: only what the scan looks at is taken from it.
+TEST (UpdateCheckVersion, takesOnlyTheScannedBytesOfAnEndlessPage)
+{
+    struct EndlessPage : juce::InputStream
+    {
+        juce::int64 getTotalLength() override { return -1; }
+        bool isExhausted() override { return false; }
+        juce::int64 getPosition() override { return position; }
+        bool setPosition (juce::int64) override { return false; }
+        int read (void* destination, int bytes) override
+        {
+            std::memset (destination, 'x', static_cast<size_t> (bytes));
+            position += bytes;
+            return bytes;
+        }
+        juce::int64 position = 0;
+    } page;
+
+    EXPECT_EQ (UpdateCheck::readVersionText (page), juce::String::repeatedString ("x", 255));
+    EXPECT_EQ (page.position, 255);
 }
 
 TEST (UpdateCheckRun, logsTheQuestionTheResponseCutTo255BytesAndTheAnswer)

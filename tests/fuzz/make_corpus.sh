@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Rewrites the seed corpora in corpus/ from the product's own writers (data files, bundles), the
-# artwork generator's PNG files, sox, and protocol_seeds.py.
+# artwork generator's PNG files, sox, protocol_seeds.py, and two version pages.
 # Usage: tests/fuzz/make_corpus.sh <fuzz build tree, configured with -DTOVAREK_FUZZ=ON>
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -9,7 +9,7 @@ corpus=$here/corpus
 
 cmake --build "$build" --target tovarek_fuzz_seeds tovarek_image_pack
 rm -rf "$corpus"
-mkdir -p "$corpus"/{AudioFile,ImagePack,Protocol}
+mkdir -p "$corpus"/{AudioFile,ImagePack,Protocol,UpdateCheck}
 "$build/tests/fuzz/tovarek_fuzz_seeds" "$corpus"
 
 # The bundle writer stores its entries; a bundle that went through a user's zip tool is deflated,
@@ -49,6 +49,10 @@ def pack(path, names):
 pack(os.path.join(out, "three.bin"), ["CloseOff.png", "FXRedLine@2x.png", "Assigned.png"])
 pack(os.path.join(out, "empty.bin"), [])
 PY
+
+# Version pages: the line the check looks for, and one behind a web page's markup.
+printf 'LATEST_VERSION = 4.2.0.1\n' > "$corpus/UpdateCheck/newer.txt"
+printf '<html>\n<body>LATEST_VERSION = 9.0.0.0</body>\n' > "$corpus/UpdateCheck/html.txt"
 
 # Unit answers that take the protocol and the service through a full refresh and on.
 python3 "$here/protocol_seeds.py" "$corpus/Protocol"
