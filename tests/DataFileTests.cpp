@@ -31,24 +31,6 @@ Result readFromText (const std::string& text, DataFile& file)
     ByteInputStream in (text);
     return readDataFile (in, file);
 }
-
-// A preset file as another tool would write it: text before the header, Windows line ends,
-// blank lines inside segments, no size or checksum lines.
-std::string toleratedPresetText()
-{
-    return "Exported by hand\r\n"
-           "\r\n"
-           "# File Type: Preset data, Index = 4\r\n"
-           "# Data Segment 0 Start - Do Not Delete\r\n"
-           "0x04030201\r\n"
-           "\r\n"
-           "   \t\r\n"
-           "0xdeadbeef\r\n"
-           "# Data Segment 0 End - Do Not Delete\r\n"
-           "# Data Segment 1 Start - Do Not Delete\r\n"
-           "# Data Segment 1 End - Do Not Delete\r\n"
-           "trailing comment\r\n";
-}
 } // namespace
 
 // ---------------------------------------------------------------- the writer
@@ -106,21 +88,15 @@ TEST (DataFileWriter, writesHeadersPartWordsAndChecksumsExactly)
         EXPECT_EQ (writeToText (file), text);
 }
 
-TEST (DataFileWriter, writesEachLineAsTextThenALineFeedInASecondWrite)
+TEST (DataFileWriter, writesEachLineAsTextCutAt511CharactersThenALineFeedInASecondWrite)
 {
     ByteOutputStream out;
     ASSERT_TRUE (writeDataFileLine (out, "x=%d", 42).ok);
-    ASSERT_EQ (out.writes.size(), 2u);
-    EXPECT_EQ (out.writes[0], "x=42");
-    EXPECT_EQ (out.writes[1], "\n");
-}
+    EXPECT_EQ (out.writes, (std::vector<std::string> { "x=42", "\n" }));
 
-TEST (DataFileWriter, cutsAFormattedLineAt511Characters)
-{
-    ByteOutputStream out;
     const std::string longText (600, 'z');
     ASSERT_TRUE (writeDataFileLine (out, "%s", longText.c_str()).ok);
-    EXPECT_EQ (out.text, std::string (511, 'z') + "\n");
+    EXPECT_EQ (out.text, "x=42\n" + std::string (511, 'z') + "\n");
 }
 
 TEST (DataFileWriter, stopsAtTheFirstRefusedWriteAndKeepsWhatWasWritten)
@@ -157,12 +133,14 @@ TEST (SegmentChecksum, rotatesTheLowBitIntoTheTopBeforeEachAdd)
 
 // ---------------------------------------------------------------- lines
 
-TEST (DataFileLine, dropsCarriageReturnsAnywhereAndEndsAtALineFeed)
+TEST (DataFileLine, dropsCarriageReturnsAnywhereAndEndsAtALineFeedReadOneByteAtATime)
 {
     ByteInputStream in ("a\rb\r\ncd\n\nlast");
     std::string line = "stale";
     ASSERT_TRUE (readDataFileLine (in, line).ok);
     EXPECT_EQ (line, "ab");
+    EXPECT_EQ (in.readCalls, 5u); // nothing taken past the line feed
+    EXPECT_EQ (in.position(), 5u);
     ASSERT_TRUE (readDataFileLine (in, line).ok);
     EXPECT_EQ (line, "cd");
     ASSERT_TRUE (readDataFileLine (in, line).ok);
@@ -172,24 +150,6 @@ TEST (DataFileLine, dropsCarriageReturnsAnywhereAndEndsAtALineFeed)
     EXPECT_TRUE (in.isExhausted());
     ASSERT_TRUE (readDataFileLine (in, line).ok);
     EXPECT_EQ (line, "");
-}
-
-TEST (DataFileLine, readsOneByteAtATime)
-{
-    ByteInputStream in ("abc\nrest");
-    std::string line;
-    ASSERT_TRUE (readDataFileLine (in, line).ok);
-    EXPECT_EQ (in.readCalls, 4u);
-    EXPECT_EQ (in.position(), 4u);
-}
-
-TEST (DataFileLine, passesAFailedReadUp)
-{
-    ByteInputStream in ("abcdef\n", 2);
-    std::string line;
-    const Result result = readDataFileLine (in, line);
-    EXPECT_FALSE (result.ok);
-    EXPECT_EQ (result.message, "Stream read failed");
 }
 
 TEST (DataFileLine, treatsEmptyAndWhiteSpaceOnlyLinesAsBlank)
@@ -223,25 +183,16 @@ TEST (DataFileReader, readsBackWhatTheWriterWroteForEveryType)
     }
 }
 
-TEST (DataFileReader, readsWindowsLineEndingsLikeItsOwnOutput)
-{
-    DataFile own (kDataFileTypePreset, 4, 2);
-    own.segments[0] = bytes ({ 0x01, 0x02, 0x03, 0x04, 0xEF, 0xBE, 0xAD, 0xDE });
-
-    DataFile tolerated;
-    ASSERT_TRUE (readFromText (toleratedPresetText(), tolerated).ok);
-
-    DataFile fromOwn;
-    ASSERT_TRUE (readFromText (writeToText (own), fromOwn).ok);
-    EXPECT_EQ (tolerated.type, fromOwn.type);
-    EXPECT_EQ (tolerated.index, fromOwn.index);
-    EXPECT_EQ (tolerated.segments, fromOwn.segments);
-}
-
 TEST (DataFileReader, looksOnlyAtMarkerAndWordLinesAsScanfWould)
 {
     const std::string header = "# File Type: Preset data, Index = 0\n";
     const std::pair<std::string, std::vector<std::vector<uint8_t>>> rows[] = {
+        // Another tool's file: text before the header, Windows line ends, blank lines inside
+        // segments, no size or checksum lines.
+        { "Exported by hand\r\n\r\n# File Type: Preset data, Index = 0\r\n# Data Segment 0 Start - Do Not Delete\r\n"
+          "0x04030201\r\n\r\n   \t\r\n0xdeadbeef\r\n# Data Segment 0 End - Do Not Delete\r\n"
+          "# Data Segment 1 Start - Do Not Delete\r\n# Data Segment 1 End - Do Not Delete\r\ntrailing comment\r\n",
+          { bytes ({ 0x01, 0x02, 0x03, 0x04, 0xEF, 0xBE, 0xAD, 0xDE }), {} } },
         // A wrong checksum line changes nothing: it is never read.
         { header + "# Data Segment 0 Start\n0x09090909\n# Data Segment 0 End\n\nCRC = 0xffff\n\n", { bytes ({ 9, 9, 9, 9 }) } },
         // Short words, least significant byte first; "1234", "0x" and other lines are no words.
@@ -371,11 +322,6 @@ using namespace Korvantal::KorvantalData;
 
 namespace
 {
-std::string writeFileText (const DataFile& file)
-{
-    return writeToText (file);
-}
-
 DataFile parse (const std::string& text)
 {
     DataFile file;
@@ -431,7 +377,7 @@ DataFile fileWithSegments (uint32_t type, uint32_t index, std::initializer_list<
 template <typename Reader>
 Result readTyped (const DataFile& file, Reader reader)
 {
-    ByteInputStream in (writeFileText (file));
+    ByteInputStream in (writeToText (file));
     return reader (in);
 }
 
@@ -512,18 +458,6 @@ TEST (ArchivePresetFile, writesFourSegmentsOfTheBlockSizes)
     amp[1] = 0x01;
     EXPECT_EQ (file.segments[3], amp);
     EXPECT_NE (out.text.find ("Data Segment 3: 68 bytes excluding CRC\n"), std::string::npos);
-}
-
-TEST (ArchivePresetFile, refusesMoreThan512ParametersBeforeWritingAnything)
-{
-    FullTovarekMk2Preset preset;
-    for (uint32_t id = 0; id < 513; ++id)
-        preset.parameters[id] = 1.0f;
-
-    ByteOutputStream out;
-    const Result result = writeArchivePreset (preset, out, 0);
-    EXPECT_EQ (result.message, "Too many params");
-    EXPECT_TRUE (out.text.empty());
 }
 
 TEST (ArchivePresetFile, decodesAShortParameterSegmentButNoShortBlock)
@@ -632,14 +566,19 @@ TEST (GlobalsFile, writesOneBlockOf128PairsUnderAHeaderWithoutIndex)
     EXPECT_EQ (back, globals);
 }
 
-TEST (GlobalsFile, refusesMoreThan128Entries)
+TEST (TypedFiles, refuseMoreParametersThanTheirBlockHoldsBeforeWritingAnything)
 {
+    FullTovarekMk2Preset preset;
     ParameterMap globals;
+    for (uint32_t id = 0; id < 513; ++id)
+        preset.parameters[id] = 1.0f;
     for (uint32_t id = 0; id < 129; ++id)
         globals[id] = 0.0f;
-    ByteOutputStream out;
-    EXPECT_EQ (writeGlobalsFile (globals, out).message, "Too many params");
-    EXPECT_TRUE (out.text.empty());
+
+    ByteOutputStream presetOut, globalsOut;
+    EXPECT_EQ (writeArchivePreset (preset, presetOut, 0).message, "Too many params");
+    EXPECT_EQ (writeGlobalsFile (globals, globalsOut).message, "Too many params");
+    EXPECT_TRUE (presetOut.text.empty() && globalsOut.text.empty());
 }
 
 // ---------------------------------------------------------------- amp-model files
@@ -727,39 +666,29 @@ TEST (FirmwareVersionText, writesTwoLines)
     EXPECT_EQ (out.text, "SYSTEM_FW_VERSION : 4.1.200\nDSP_FW_VERSION : 4.2.0\n");
 }
 
-TEST (FirmwareVersionText, resetsTheRecordAndReadsADspLineAlone)
+TEST (FirmwareVersionText, resetsTheRecordToleratesSpacingAndLetsALaterLineWin)
 {
-    FirmwareVersionInfo info;
-    info.systemVersion = { 9, 9, 9, 9 };
-    info.extraCode = 2;
-    ByteInputStream in ("DSP_FW_VERSION : 1.2.3");
-    ASSERT_TRUE (parseFirmwareVersionText (in, info).ok);
-    EXPECT_EQ (info.systemVersion, (std::array<uint8_t, 4> { 0, 0, 0, 0 }));
-    EXPECT_EQ (info.dspVersion, (std::array<uint8_t, 4> { 1, 2, 3, 0 }));
-    EXPECT_EQ (info.extraCode, -1);
-}
+    using Version = std::array<uint8_t, 4>;
+    const std::tuple<std::string, Version, Version> rows[] = {
+        { "DSP_FW_VERSION : 1.2.3", { 0, 0, 0, 0 }, { 1, 2, 3, 0 } },
+        { "junk\r\n  SYSTEM_FW_VERSION:4 . 1 .0\r\nDSP_FW_VERSION : 7.7\r\nSYSTEM_FW_VERSION : 260.2.3 trailing\r\n"
+          "DSP_FW_VERSION : 5.6.7\r\n",
+          { 4, 2, 3, 0 }, { 5, 6, 7, 0 } },
+        { "", { 0, 0, 0, 0 }, { 0, 0, 0, 0 } },
+    };
+    for (const auto& [text, system, dsp] : rows)
+    {
+        FirmwareVersionInfo info;
+        info.systemVersion = info.dspVersion = { 9, 9, 9, 9 };
+        info.extraCode = 2;
+        ByteInputStream in (text);
+        ASSERT_TRUE (parseFirmwareVersionText (in, info).ok) << text;
+        EXPECT_EQ (info.systemVersion, system) << text;
+        EXPECT_EQ (info.dspVersion, dsp) << text;
+        EXPECT_EQ (info.extraCode, -1) << text;
+    }
 
-TEST (FirmwareVersionText, toleratesSpacingAndLetsALaterLineWin)
-{
     FirmwareVersionInfo info;
-    ByteInputStream in ("junk\r\n"
-                        "  SYSTEM_FW_VERSION:4 . 1 .0\r\n"
-                        "DSP_FW_VERSION : 7.7\r\n"
-                        "SYSTEM_FW_VERSION : 260.2.3 trailing\r\n"
-                        "DSP_FW_VERSION : 5.6.7\r\n");
-    ASSERT_TRUE (parseFirmwareVersionText (in, info).ok);
-    EXPECT_EQ (info.systemVersion, (std::array<uint8_t, 4> { 4, 2, 3, 0 }));
-    EXPECT_EQ (info.dspVersion, (std::array<uint8_t, 4> { 5, 6, 7, 0 }));
-}
-
-TEST (FirmwareVersionText, leavesTheResetRecordForAnEmptyStreamAndPassesReadFailuresUp)
-{
-    FirmwareVersionInfo info;
-    info.dspVersion = { 1, 1, 1, 1 };
-    ByteInputStream empty ("");
-    ASSERT_TRUE (parseFirmwareVersionText (empty, info).ok);
-    EXPECT_EQ (info.dspVersion, (std::array<uint8_t, 4> { 0, 0, 0, 0 }));
-
     ByteInputStream failing ("DSP_FW_VERSION : 1.2.3\n", 5);
     EXPECT_EQ (parseFirmwareVersionText (failing, info).message, "Stream read failed");
 }
