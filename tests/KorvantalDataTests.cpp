@@ -113,15 +113,6 @@ TEST (Words, areStoredLeastSignificantByteFirst)
     EXPECT_EQ (readWord (block.data(), 4), 0x11223344u);
 }
 
-TEST (Words, floatBitPatternsCrossUnchangedBothWays)
-{
-    for (const uint32_t bits : kTrickyBits)
-    {
-        EXPECT_EQ (floatToBits (floatOf (bits)), bits);
-        EXPECT_EQ (bitsOf (bitsToFloat (bits)), bits);
-    }
-}
-
 TEST (ParamBlock, writesPairsAscendingByUnsignedIdThenEndPairs)
 {
     // 0x80000000 would sort first as a signed id.
@@ -142,51 +133,35 @@ TEST (ParamBlock, writesPairsAscendingByUnsignedIdThenEndPairs)
     EXPECT_EQ (block, expected);
 }
 
-TEST (ParamBlock, encodesAnEmptyMapAsEndPairsAndDecodesThemAsEmpty)
+TEST (ParamBlock, encodesEmptyFullAndOverfullMapsForEveryBlockSize)
 {
     for (const size_t pairs : { kPresetParamPairs, kAmpDataParamPairs, kGlobalsParamPairs })
     {
+        // An empty map: end pairs only, decoded as empty.
         Bytes expected (pairs * 8, 0);
         for (size_t i = 0; i < pairs; ++i)
             put (expected, 8 * i, 0xFFFFFFFF);
-
         Bytes block (pairs * 8, 0x55);
         ASSERT_TRUE (encodeParamBlock ({}, block.data(), pairs).ok);
         EXPECT_EQ (block, expected) << pairs;
-
         ParameterMap decoded { { 1, 1.0f } };
         ASSERT_TRUE (decodeParamBlock (block.data(), block.size(), decoded).ok);
         EXPECT_TRUE (decoded.empty());
-    }
-}
 
-TEST (ParamBlock, fillsEveryPairWithExactlyNEntriesAndReadsThemAllBack)
-{
-    for (const size_t pairs : { kPresetParamPairs, kAmpDataParamPairs, kGlobalsParamPairs })
-    {
+        // Exactly `pairs` entries: every pair used, no end pair, all read back.
         const ParameterMap map = makeMap (pairs, 100);
-        Bytes block (pairs * 8, 0);
         ASSERT_TRUE (encodeParamBlock (map, block.data(), pairs).ok);
-
         EXPECT_EQ (get (block, 0), 100u);
         EXPECT_EQ (get (block, (pairs - 1) * 8), uint32_t (100 + pairs - 1)) << "no end pair";
         EXPECT_EQ (get (block, (pairs - 1) * 8 + 4), bitsOf (float (pairs - 1) * 0.5f));
-
-        ParameterMap decoded;
         decodeParamBlock (block.data(), block.size(), decoded);
         expectSameBits (decoded, map);
-    }
-}
 
-TEST (ParamBlock, refusesMoreEntriesThanPairsAndLeavesTheBlockUntouched)
-{
-    for (const size_t pairs : { kPresetParamPairs, kAmpDataParamPairs, kGlobalsParamPairs })
-    {
+        // One more: refused, logged once, the block untouched.
         const Bytes original (pairs * 8, 0xA5);
-        Bytes block = original;
+        block = original;
         Result result;
         const std::string log = captureLog ([&] { result = encodeParamBlock (makeMap (pairs + 1), block.data(), pairs); });
-
         EXPECT_FALSE (result.ok);
         EXPECT_EQ (result.message, "Too many params");
         EXPECT_EQ (block, original);
@@ -257,27 +232,6 @@ TEST (ParamBlock, decodesOnlyWholePairsOfTheGivenSize)
     ParameterMap map { { 1, 1.0f } };
     EXPECT_TRUE (decodeParamBlock (nullptr, 0, map).ok);
     EXPECT_TRUE (map.empty());
-}
-
-TEST (ParamBlock, shortPresetFormReadsAtMost128PairsOfALongerAnswer)
-{
-    const ParameterMap map = makeMap (300);
-    Bytes block (kPresetBlockSize, 0);
-    ASSERT_TRUE (encodeParamBlock (map, block.data(), kPresetParamPairs).ok);
-
-    ParameterMap decoded;
-    decodeParamBlock (block.data(), kShortPresetBlockSize, decoded);
-    EXPECT_EQ (decoded.size(), 128u);
-    EXPECT_EQ (decoded.rbegin()->first, 128u);
-}
-
-TEST (ParamBlock, anEntryWithTheEndIdIsWrittenLast)
-{
-    const ParameterMap map { { 0xFFFFFFFF, 4.0f }, { 1, 1.0f } };
-    Bytes block (kGlobalsBlockSize, 0);
-    ASSERT_TRUE (encodeParamBlock (map, block.data(), kGlobalsParamPairs).ok);
-    EXPECT_EQ (get (block, 8), 0xFFFFFFFFu);
-    EXPECT_EQ (get (block, 12), 0x40800000u);
 }
 
 TEST (CabinetName, storesUpToFifteenCharactersOnePerWordAndReadsThemBack)
