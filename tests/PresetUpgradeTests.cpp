@@ -120,29 +120,22 @@ TEST (PresetUpgrade, convertsVersionsUpTo132353AndMinusOneAndOnlyStampsAnyOther)
         EXPECT_EQ (at (upgraded ({ { 238, version }, { 22, version }, { 23, version } }), 238), 393728.0f) << version;
 }
 
-TEST (PresetUpgrade, theRoundedSelectorRoutesTheOldOnStateAndSetsParameter23)
+TEST (PresetUpgrade, theRoundedSelectorRoutesTheOldOnStateRoundedHalvesAwayFromZeroAndSetsParameter23)
 {
-    const std::tuple<float, uint32_t, float> routings[] = {
-        { 0.0f, 211, 16.0f }, { 1.0f, 161, 2.0f }, { 2.0f, 184, 4.0f }, { 3.0f, 198, 8.0f }, { 2.6f, 198, 8.0f },
-        { 7.0f, 0, 2.0f }, { -1.0f, 0, 2.0f }, { 4.0f, 0, 2.0f }, { 1e9f, 0, 2.0f }, // none routed
+    const std::tuple<float, float, uint32_t, float> routings[] = {
+        // selector, old on state, the id it is routed to (0: none), the new value of 23
+        { 0.0f, 1.0f, 211, 16.0f }, { 1.0f, 1.0f, 161, 2.0f }, { 2.0f, 1.0f, 184, 4.0f }, { 3.0f, 1.0f, 198, 8.0f },
+        { 2.6f, 1.0f, 198, 8.0f }, { 7.0f, 1.0f, 0, 2.0f }, { -1.0f, 1.0f, 0, 2.0f }, { 4.0f, 1.0f, 0, 2.0f },
+        { 1e9f, 1.0f, 0, 2.0f }, { 1.0f, 0.4f, 0, 2.0f }, { 1.0f, 0.5f, 161, 2.0f }, { 1.0f, -0.4f, 0, 2.0f },
+        { 1.0f, -0.5f, 161, 2.0f }, { 1.0f, 3.0f, 161, 2.0f }, { 1.0f, 0.0f, 0, 2.0f },
     };
 
-    for (const auto& [selector, routedId, newOn] : routings)
+    for (const auto& [selector, on, routedId, newOn] : routings)
     {
-        const ParameterMap map = upgraded (oldPreset (selector, 1.0f));
+        const ParameterMap map = upgraded (oldPreset (selector, on));
         EXPECT_EQ (at (map, 23), newOn) << selector;
 
         for (const uint32_t id : kRoutingIds)
-            EXPECT_EQ (at (map, id), id == routedId ? 1.0f : 0.0f) << "selector " << selector << " id " << id;
+            EXPECT_EQ (at (map, id), id == routedId ? 1.0f : 0.0f) << "selector " << selector << " on " << on << " id " << id;
     }
-}
-
-TEST (PresetUpgrade, theOldOnStateIsItsValueRoundedHalvesAwayFromZero)
-{
-    const std::pair<float, float> cases[] = {
-        { 0.4f, 0.0f }, { 0.5f, 1.0f }, { -0.4f, 0.0f }, { -0.5f, 1.0f }, { 3.0f, 1.0f }, { 0.0f, 0.0f },
-    };
-
-    for (const auto& [on, routed] : cases)
-        EXPECT_EQ (at (upgraded (oldPreset (1.0f, on)), 161), routed) << on;
 }
