@@ -194,23 +194,10 @@ TEST (CabinetImporter, importsTenSecondsOfStereoFloatAt192000Hz)
     EXPECT_GT (signalToError (imported.right(), 1), 60.0);
 }
 
-TEST (CabinetImporter, refusesUnreadableUnsupportedAndHostileFilesWithTheUnitImpulse)
+// The importer refuses whatever the reader refuses, alike; which files those are is the reader's tests' concern.
+TEST (CabinetImporter, refusesUnreadableAndUnsupportedFilesWithTheUnitImpulse)
 {
     const std::string dir = TestSupport::makeTempDirectory ("refusedImport");
-    const Bytes fmt = wavChunk ("fmt ", wavFormatPayload ({}));
-    const Bytes data = wavChunk ("data", pcm16LE ({ 1000, -1000, 2000, -2000 }));
-    WavFormat three;
-    three.channels = 3;
-    WavFormat smallAlign;
-    smallAlign.blockAlign = 2; // smaller than the two 16-bit samples of a frame
-    WavFormat mono8;
-    mono8.channels = 1;
-    mono8.bitsPerSample = 8;
-    // A "data" chunk claiming 1 MiB more than the file holds.
-    Bytes bigData = wavChunk ("data", pcm16LE ({ 1000, -1000 }));
-    bigData[4] = bigData[5] = 0x00;
-    bigData[6] = 0x10;
-
     const struct
     {
         const char* name;
@@ -218,18 +205,7 @@ TEST (CabinetImporter, refusesUnreadableUnsupportedAndHostileFilesWithTheUnitImp
     } rows[] = {
         { "missing file", dir + "/absent.wav" },
         { "22050 Hz", writeBandLimited (dir, 22050, 2, 1000) },
-        { "three channels", writeBytes ("threeChannels", riffFile ({ wavChunk ("fmt ", wavFormatPayload (three)), wavChunk ("data", Bytes (6, 0)) })) },
         { "empty file", writeBytes ("zeroLength", {}) },
-        { "data chunk larger than the file", writeBytes ("dataTooBig", riffFile ({ fmt, bigData }, 4 + 24 + 8 + 0x100000)) },
-        { "container larger than the file", writeBytes ("riffTooBig", riffFile ({ fmt, data }, 0x7FFFFFF0)) },
-        { "block align smaller than its samples", writeBytes ("smallAlign", riffFile ({ wavChunk ("fmt ", wavFormatPayload (smallAlign)), data })) },
-        { "AIFF frame count larger than its sound data",
-          writeBytes ("commTooBig", aiffFile ({ aiffChunk ("COMM", aiffCommonPayload (2, 1000000, 16, 44100)),
-                                                aiffChunk ("SSND", aiffSoundPayload (Bytes (400, 1))) })) },
-        // Every byte there, but far longer than any impulse response: refused, not read.
-        { "more frames than the reader takes",
-          writeBytes ("tooLong", riffFile ({ wavChunk ("fmt ", wavFormatPayload (mono8)),
-                                             wavChunk ("data", Bytes (static_cast<size_t> (kMaximumFrameCount) + 1, 0x90)) })) },
     };
 
     for (const auto& row : rows)
