@@ -275,29 +275,35 @@ TEST (BackupArchiveReader, failsOnAMissingFileOneThatIsNoZipOrOneTooLarge)
 
 // ---------------------------------------------------------------- reading Python's bundles
 
-TEST (BackupArchiveReader, skipsHiddenAndMacEntriesAndFindsEntriesInFoldersByTheirEndings)
+TEST (BackupArchiveReader, skipsHiddenAndMacEntriesFindsEntriesByTheirEndingsAndLetsALaterGlobalsWin)
 {
     const TempDirectory dir ("bundlePython");
     const std::string preset = writeTextFile (dir + "/preset.txt", presetText (makePreset (5), 3));
     const std::string globals = writeTextFile (dir + "/globals.txt", globalsText ({ { 9, 9.0f } }));
     const std::string version = writeTextFile (dir + "/version.txt", "DSP_FW_VERSION : 1.2.3\r\n");
+    const std::string earlierGlobals = writeTextFile (dir + "/g1.txt", globalsText ({ { 1, 1.0f } }));
+    const std::string samePresetIndex = writeTextFile (dir + "/b.txt", presetText (makePreset (2), 3));
     const std::string zip = dir + "/FromPython.t2u";
-    makeWithPython (zip, { "stored:__MACOSX/._Zelkor_TovarekMk2_0.tvp=" + preset,
+    makeWithPython (zip, { "stored:a.glo=" + earlierGlobals,
+                           "stored:__MACOSX/._Zelkor_TovarekMk2_0.tvp=" + preset,
                            "stored:.hidden.tvp=" + preset,
                            "dir:Backup/",
                            "deflated:Backup/ZELKOR_TOVAREKMK2_3.TVP=" + preset,
                            "stored:Backup/zelkor_korvantal_0.GLO=" + globals,
                            "deflated:info/ARCHIVEINFO.TXT=" + version,
-                           "stored:readme.txt=" + version });
+                           "stored:readme.txt=" + version,
+                           "stored:y.tvp=" + samePresetIndex });
 
     TovarekMk2Archive archive;
     Result result;
     const std::string log = captureLog ([&] { result = readBackupArchive (juce::File (zip), archive); });
     ASSERT_TRUE (result.ok) << result.message;
 
-    ASSERT_EQ (archive.presets.size(), 1u);
+    ASSERT_EQ (archive.presets.size(), 2u);
     EXPECT_EQ (archive.presets[0].index, 3u);
     expectSamePreset (archive.presets[0].preset, makePreset (5));
+    EXPECT_EQ (archive.presets[1].index, 3u);
+    expectSamePreset (archive.presets[1].preset, makePreset (2));
     ASSERT_NE (archive.globals, nullptr);
     EXPECT_EQ (*archive.globals, (Globals { { 9, 9.0f } }));
     ASSERT_NE (archive.versionInfo, nullptr);
@@ -319,26 +325,6 @@ TEST (BackupArchiveReader, readsAZipOfOnlyHiddenEntriesAsAnEmptyArchive)
     std::string log = captureLog ([&] { EXPECT_TRUE (readBackupArchive (juce::File (zip), archive).ok); });
     EXPECT_TRUE (archive.presets.empty());
     EXPECT_EQ (log, "");
-}
-
-TEST (BackupArchiveReader, letsALaterGlobalsEntryWinAndKeepsPresetsOfTheSameIndex)
-{
-    const TempDirectory dir ("bundleTwice");
-    const std::string first = writeTextFile (dir + "/g1.txt", globalsText ({ { 1, 1.0f } }));
-    const std::string second = writeTextFile (dir + "/g2.txt", globalsText ({ { 2, 2.0f } }));
-    const std::string presetA = writeTextFile (dir + "/a.txt", presetText (makePreset (1), 2));
-    const std::string presetB = writeTextFile (dir + "/b.txt", presetText (makePreset (2), 2));
-    const std::string zip = dir + "/Twice.t2u";
-    makeWithPython (zip, { "stored:a.glo=" + first, "stored:x.tvp=" + presetA, "stored:b.glo=" + second, "stored:y.tvp=" + presetB });
-
-    TovarekMk2Archive archive;
-    ASSERT_TRUE (readBackupArchive (juce::File (zip), archive).ok);
-    ASSERT_NE (archive.globals, nullptr);
-    EXPECT_EQ (*archive.globals, (Globals { { 2, 2.0f } }));
-    ASSERT_EQ (archive.presets.size(), 2u);
-    EXPECT_EQ (archive.presets[0].index, 2u);
-    EXPECT_EQ (archive.presets[1].index, 2u);
-    expectSamePreset (archive.presets[1].preset, makePreset (2));
 }
 
 TEST (BackupArchiveReader, endsAtAFailedPresetEntryKeepingWhatCameBeforeAndADefaultEntry)
