@@ -23,6 +23,13 @@ public:
         if (openDisplay == nullptr || internAtom == nullptr || _closeDisplay == nullptr)
             return;
 
+        // The framework ignores X errors only in a standalone application: in a test program the
+        // default handler would end the process at a request on a window that has just gone, say
+        // an alert's window closing while the framework still walks the window tree.
+        _setErrorHandler = reinterpret_cast<ErrorHandler (*) (ErrorHandler)> (_x11.getFunction ("XSetErrorHandler"));
+        if (_setErrorHandler != nullptr)
+            _previousErrorHandler = _setErrorHandler (&ignoreError);
+
         _display = openDisplay (nullptr);
         if (_display == nullptr)
             return;
@@ -36,13 +43,21 @@ public:
     {
         if (_display != nullptr)
             _closeDisplay (_display);
+        if (_setErrorHandler != nullptr)
+            _setErrorHandler (_previousErrorHandler);
     }
 
 private:
     using Display = void;
+    using ErrorHandler = int (*) (Display*, void*);
+
+    static int ignoreError (Display*, void*) { return 0; }
+
     juce::DynamicLibrary _x11;
     Display* _display = nullptr;
     int (*_closeDisplay) (Display*) = nullptr;
+    ErrorHandler (*_setErrorHandler) (ErrorHandler) = nullptr;
+    ErrorHandler _previousErrorHandler = nullptr;
 };
 
 GuiTestEnvironment::GuiTestEnvironment() = default;
