@@ -704,10 +704,30 @@ TEST (FileActions, refuseAFileThatCannotBeReadOrHoldsNothingBeforeTheUnitIsAsked
 //==============================================================================
 // Backup and restore
 
-TEST (FileBackup, writesABundleThatPythonsZipfileReadsWithEveryPresetAndTheGlobals)
+// First a backup and an export whose targets cannot be written: the read has run and the unit is
+// idle again; only the file could not be written. Then a backup that works.
+TEST (FileBackup, writesABundleThatPythonsZipfileReadsWithEveryPresetAndTheGlobalsAfterTargetsThatCannotBeWritten)
 {
     EditorRig rig;
     ASSERT_TRUE (rig.connectAndRefresh());
+    ASSERT_TRUE (rig.file ("a folder.t2p").createDirectory().wasOk());
+
+    const struct { int id; juce::File chosen; const char* alert; } failures[] = {
+        { kBackup, rig.directory().getChildFile ("no such folder").getChildFile ("unit.t2u"), "Failed to save archive" },
+        { kExportPreset, rig.file ("a folder.t2p"), "Failed to overwrite file" },
+    };
+
+    for (const auto& row : failures)
+    {
+        rig.answerMenusWith (row.id);
+        rig.answerChoosersWith (row.chosen);
+        FileActionsTestAccess::showFileMenu (rig.component());
+
+        EXPECT_EQ (takeAlerts (1), oneErrorAlert (row.alert));
+        EXPECT_TRUE (rig.waitForIdle());
+        EXPECT_FALSE (row.chosen.existsAsFile()) << row.alert;
+    }
+
     const auto target = rig.file ("unit.t2u");
     rig.answerMenusWith (kBackup);
     rig.answerChoosersWith (target);
@@ -755,30 +775,6 @@ TEST (FileBackup, stillWritesTheBundleWhenTheWindowIsGoneBeforeTheBackupEnds)
 
     // Progress and completion arrive with no main component to tell; the file is still written.
     EXPECT_TRUE (rig.waitFor ([&] { return readsAsBundleOfSevenPresets (target); }));
-}
-
-// The read has run and the unit is idle again; only the file could not be written.
-TEST (FileActions, showATargetThatCannotBeWrittenOnceTheUnitHasBeenRead)
-{
-    EditorRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    ASSERT_TRUE (rig.file ("a folder.t2p").createDirectory().wasOk());
-
-    const struct { int id; juce::File chosen; const char* alert; } rows[] = {
-        { kBackup, rig.directory().getChildFile ("no such folder").getChildFile ("unit.t2u"), "Failed to save archive" },
-        { kExportPreset, rig.file ("a folder.t2p"), "Failed to overwrite file" },
-    };
-
-    for (const auto& row : rows)
-    {
-        rig.answerMenusWith (row.id);
-        rig.answerChoosersWith (row.chosen);
-        FileActionsTestAccess::showFileMenu (rig.component());
-
-        EXPECT_EQ (takeAlerts (1), oneErrorAlert (row.alert));
-        EXPECT_TRUE (rig.waitForIdle());
-        EXPECT_FALSE (row.chosen.existsAsFile()) << row.alert;
-    }
 }
 
 TEST (FileRestore, fillsEachPresetsAmpFromTheStockTableAndSendsItToItsIndex)
