@@ -704,10 +704,30 @@ TEST (FileActions, refuseAFileThatCannotBeReadOrHoldsNothingBeforeTheUnitIsAsked
 //==============================================================================
 // Backup and restore
 
-TEST (FileBackup, writesABundleThatPythonsZipfileReadsWithEveryPresetAndTheGlobals)
+// First a backup and an export whose targets cannot be written: the read has run and the unit is
+// idle again; only the file could not be written. Then a backup that works.
+TEST (FileBackup, writesABundleThatPythonsZipfileReadsWithEveryPresetAndTheGlobalsAfterTargetsThatCannotBeWritten)
 {
     EditorRig rig;
     ASSERT_TRUE (rig.connectAndRefresh());
+    ASSERT_TRUE (rig.file ("a folder.t2p").createDirectory().wasOk());
+
+    const struct { int id; juce::File chosen; const char* alert; } failures[] = {
+        { kBackup, rig.directory().getChildFile ("no such folder").getChildFile ("unit.t2u"), "Failed to save archive" },
+        { kExportPreset, rig.file ("a folder.t2p"), "Failed to overwrite file" },
+    };
+
+    for (const auto& row : failures)
+    {
+        rig.answerMenusWith (row.id);
+        rig.answerChoosersWith (row.chosen);
+        FileActionsTestAccess::showFileMenu (rig.component());
+
+        EXPECT_EQ (takeAlerts (1), oneErrorAlert (row.alert));
+        EXPECT_TRUE (rig.waitForIdle());
+        EXPECT_FALSE (row.chosen.existsAsFile()) << row.alert;
+    }
+
     const auto target = rig.file ("unit.t2u");
     rig.answerMenusWith (kBackup);
     rig.answerChoosersWith (target);
@@ -755,30 +775,6 @@ TEST (FileBackup, stillWritesTheBundleWhenTheWindowIsGoneBeforeTheBackupEnds)
 
     // Progress and completion arrive with no main component to tell; the file is still written.
     EXPECT_TRUE (rig.waitFor ([&] { return readsAsBundleOfSevenPresets (target); }));
-}
-
-// The read has run and the unit is idle again; only the file could not be written.
-TEST (FileActions, showATargetThatCannotBeWrittenOnceTheUnitHasBeenRead)
-{
-    EditorRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    ASSERT_TRUE (rig.file ("a folder.t2p").createDirectory().wasOk());
-
-    const struct { int id; juce::File chosen; const char* alert; } rows[] = {
-        { kBackup, rig.directory().getChildFile ("no such folder").getChildFile ("unit.t2u"), "Failed to save archive" },
-        { kExportPreset, rig.file ("a folder.t2p"), "Failed to overwrite file" },
-    };
-
-    for (const auto& row : rows)
-    {
-        rig.answerMenusWith (row.id);
-        rig.answerChoosersWith (row.chosen);
-        FileActionsTestAccess::showFileMenu (rig.component());
-
-        EXPECT_EQ (takeAlerts (1), oneErrorAlert (row.alert));
-        EXPECT_TRUE (rig.waitForIdle());
-        EXPECT_FALSE (row.chosen.existsAsFile()) << row.alert;
-    }
 }
 
 TEST (FileRestore, fillsEachPresetsAmpFromTheStockTableAndSendsItToItsIndex)
@@ -973,30 +969,7 @@ TEST (FileFirmware, sendsTheCarriedImageOrAChosenFileAndTheUnitComesBackWithIt)
 //==============================================================================
 // Amps
 
-TEST (AmpActions, chooseStockAmpSendsTheChosenRowToTheEditBuffer)
-{
-    EditorRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.answerMenusWith (26);
-
-    FileActionsTestAccess::chooseStockAmp (rig.component());
-
-    ASSERT_EQ (rig.offeredMenus.size(), 1u);
-    ASSERT_EQ (rig.offeredMenus[0].size(), 26u);
-    for (size_t row = 0; row < 26; ++row)
-    {
-        EXPECT_EQ (rig.offeredMenus[0][row].id, (int) row + 1);
-        EXPECT_EQ (rig.offeredMenus[0][row].text, TovarekMk2::StockAmpTable[row].displayName);
-        EXPECT_TRUE (rig.offeredMenus[0][row].enabled);
-    }
-
-    ASSERT_TRUE (rig.waitFor ([&] { return ampNameOnUnit (rig.unit(), 0).id == stockAmp (25).nameAndID.id; }));
-    ASSERT_TRUE (rig.waitForIdle());
-    EXPECT_EQ (rig.unit().block (kBlockAmpData, 0), encodedAmpData (stockAmp (25).data));
-    EXPECT_TRUE (takeAlerts (0).empty());
-}
-
-TEST (AmpActions, replaceAmpSlotOffersEverySlotByNameSendsToItsDeviceIndexAndShowsFailures)
+TEST (AmpActions, offerTheStockTableAndEverySlotByNameSendToTheEditBufferOrTheSlotsDeviceIndexAndShowFailures)
 {
     EditorRig rig;
     rig.answerMenusWith (0);
@@ -1015,6 +988,13 @@ TEST (AmpActions, replaceAmpSlotOffersEverySlotByNameSendsToItsDeviceIndexAndSho
     rig.answerMenusWith (1);
     FileActionsTestAccess::chooseStockAmp (rig.component());
     EXPECT_EQ (takeAlerts (1), oneErrorAlert ("Failed to send amp"));
+    ASSERT_EQ (rig.offeredMenus.back().size(), 26u);
+    for (size_t row = 0; row < 26; ++row)
+    {
+        EXPECT_EQ (rig.offeredMenus.back()[row].id, (int) row + 1);
+        EXPECT_EQ (rig.offeredMenus.back()[row].text, TovarekMk2::StockAmpTable[row].displayName);
+        EXPECT_TRUE (rig.offeredMenus.back()[row].enabled);
+    }
     rig.answerMenusWith (27);
     const auto log = captureStdout ([&] { FileActionsTestAccess::replaceAmpSlot (rig.component()); });
     EXPECT_NE (log.find ("Amp data not found!"), std::string::npos) << log;
@@ -1022,6 +1002,12 @@ TEST (AmpActions, replaceAmpSlotOffersEverySlotByNameSendsToItsDeviceIndexAndSho
     EXPECT_EQ (takeAlerts (1), oneErrorAlert ("Failed to load amp"));
 
     ASSERT_TRUE (rig.connectAndRefresh());
+    rig.answerMenusWith (26);
+    FileActionsTestAccess::chooseStockAmp (rig.component());
+    ASSERT_TRUE (rig.waitFor ([&] { return ampNameOnUnit (rig.unit(), 0).id == stockAmp (25).nameAndID.id; }));
+    ASSERT_TRUE (rig.waitForIdle());
+    EXPECT_EQ (rig.unit().block (kBlockAmpData, 0), encodedAmpData (stockAmp (25).data));
+
     rig.answerMenusWith (538);
     FileActionsTestAccess::replaceAmpSlot (rig.component());
     EXPECT_EQ (rig.offeredMenus.back()[2].text, "Replace '" + rig.service().getAmpName (2) + "'");
@@ -1036,7 +1022,7 @@ TEST (AmpActions, replaceAmpSlotOffersEverySlotByNameSendsToItsDeviceIndexAndSho
 //==============================================================================
 // Cabinets
 
-TEST (CabinetActions, importAWavIntoTheEditBufferNamedAfterTheFile)
+TEST (CabinetActions, importAWavNamedAfterTheFileAndReplaceASlotWithTheNameACabFileHolds)
 {
     EditorRig rig;
     ASSERT_TRUE (rig.connectAndRefresh());
@@ -1057,17 +1043,12 @@ TEST (CabinetActions, importAWavIntoTheEditBufferNamedAfterTheFile)
     EXPECT_FALSE (rig.requests.at (0).save);
     EXPECT_EQ (rig.settings().getValue ("lastDirectory"), rig.directory().getFullPathName());
     EXPECT_TRUE (takeAlerts (0).empty());
-}
 
-TEST (CabinetActions, replaceASlotWithACabFileNamedInCapitalsUsingTheNameItHolds)
-{
-    EditorRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-
+    // A slot replaced with a cabinet file named in capitals takes the name the file holds.
     Korvantal::DataFile cabinetFile (Korvantal::kDataFileTypeCabinet, 0, 0);
-    Data::Impulse impulse = Data::makeUnitImpulse();
-    impulse[0][9] = -0.75f;
-    ASSERT_TRUE (cabinetFile.writeSegmentCabinetIR (0, impulse).ok);
+    Data::Impulse stored = Data::makeUnitImpulse();
+    stored[0][9] = -0.75f;
+    ASSERT_TRUE (cabinetFile.writeSegmentCabinetIR (0, stored).ok);
     ASSERT_TRUE (cabinetFile.writeSegmentName (1, "Stored Name").ok);
     const auto cab = rig.file ("file name.CAB");
     ASSERT_TRUE (writeDataFileTo (cabinetFile, cab).ok);
@@ -1161,7 +1142,7 @@ TEST (PresetActions, selectAndSaveReachTheUnitAndARefusalShowsNothing)
     EXPECT_TRUE (takeAlerts (0).empty());
 }
 
-TEST (PageActions, switchBetweenFootswitchAboutAndPanelPages)
+TEST (PageActions, switchBetweenFootswitchAboutAndPanelPagesAndWindowButtonsCallOnlyWhatIsSet)
 {
     EditorRig rig;
     auto& c = rig.component();
@@ -1196,14 +1177,8 @@ TEST (PageActions, switchBetweenFootswitchAboutAndPanelPages)
         EXPECT_EQ (Access::aboutTabOn (c), step.aboutTab);
     }
     EXPECT_EQ (Access::fxPanelBlock (c), 8);
-}
 
-TEST (WindowActions, callTheApplicationsCallbacksOnlyWhenSet)
-{
-    EditorRig rig;
-    auto& c = rig.component();
-
-    // Nothing set: nothing happens; without an application object, Close has nobody to ask.
+    // The window buttons: nothing set: nothing happens; without an application object, Close has nobody to ask.
     FileActionsTestAccess::maximiseClicked (c);
     FileActionsTestAccess::minimiseClicked (c);
     FileActionsTestAccess::closeClicked (c);

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace
@@ -106,9 +107,25 @@ TEST (ZoomWindowRestore, opensAtTheStoredBoundsOrCentredAtTheStoredSize)
         EXPECT_FALSE (window->isMaximised());
         EXPECT_FALSE (window->isUsingNativeTitleBar());
         EXPECT_FALSE (window->isVisible());
+        // The zoom follows the content area's width, whatever the window's size.
+        EXPECT_FLOAT_EQ (zoomedContent (*window).getTransform().mat00,
+                         static_cast<float> (window->getContentComponent()->getWidth() / static_cast<double> (kDesignWidth)));
+        EXPECT_EQ (zoomedContent (*window).getWidth(), kDesignWidth);
 
+        // Closing writes every key from the bounds it had; nothing was maximised.
+        const auto bounds = window->getBounds();
         window.reset();
         EXPECT_TRUE (deleted);
+        if (! row.settings)
+            continue;
+        const std::pair<const char*, int> keys[] = {
+            { ZoomWindow::kWindowXKey, bounds.getX() }, { ZoomWindow::kWindowYKey, bounds.getY() },
+            { ZoomWindow::kWindowWidthKey, bounds.getWidth() }, { ZoomWindow::kWindowHeightKey, bounds.getHeight() },
+            { ZoomWindow::kIsMaximisedKey, 0 }, { ZoomWindow::kBeforeMaximiseXKey, 0 }, { ZoomWindow::kBeforeMaximiseYKey, 0 },
+            { ZoomWindow::kBeforeMaximiseWidthKey, 0 }, { ZoomWindow::kBeforeMaximiseHeightKey, 0 },
+        };
+        for (const auto& [key, value] : keys)
+            EXPECT_EQ (settings->getValue (key), juce::String (value)) << key;
     }
 }
 
@@ -135,23 +152,6 @@ TEST (ZoomWindowRestore, aStoredSizeOutsideTheLimitsComesBackInsideThemAtTheDesi
     }
 }
 
-TEST (ZoomWindowSave, theDestructorWritesEveryKeyFromTheCurrentBounds)
-{
-    auto settings = makeSettings ("save");
-    storeBounds (*settings, 30, 50, 416, 593);
-    auto window = makeWindow (settings.get());
-    window.reset();
-
-    EXPECT_EQ (settings->getIntValue (ZoomWindow::kWindowXKey), 30);
-    EXPECT_EQ (settings->getIntValue (ZoomWindow::kWindowYKey), 50);
-    EXPECT_EQ (settings->getIntValue (ZoomWindow::kWindowWidthKey), 416);
-    EXPECT_EQ (settings->getIntValue (ZoomWindow::kWindowHeightKey), 593);
-    EXPECT_EQ (settings->getValue (ZoomWindow::kIsMaximisedKey), "0");
-    for (auto* key : { ZoomWindow::kBeforeMaximiseXKey, ZoomWindow::kBeforeMaximiseYKey,
-                       ZoomWindow::kBeforeMaximiseWidthKey, ZoomWindow::kBeforeMaximiseHeightKey })
-        EXPECT_EQ (settings->getValue (key), "0") << key;
-}
-
 // The largest rectangle of the design aspect on the user area, at the window's position but
 // pushed back by the area's width and height (not its right and bottom edges), then raised to
 // its top-left corner. The display aspect is the one taken when the window was made.
@@ -170,7 +170,7 @@ TEST (ZoomWindowMaximise, fitsTheDesignAspectOntoTheDisplaysUserArea)
         EXPECT_EQ (ZoomWindow::maximisedBounds (row.current, row.area, kDesignAspect, row.displayAspect), row.expected) << row.what;
 }
 
-TEST (ZoomWindowMaximise, togglesToTheLargestDesignRectangleAndBack)
+TEST (ZoomWindowMaximise, togglesToTheLargestDesignRectangleAndBackAcrossRunsAndAResizeFromOutsideLeavesIt)
 {
     auto settings = makeSettings ("toggle");
     storeBounds (*settings, 20, 30, 416, 593);
@@ -191,14 +191,22 @@ TEST (ZoomWindowMaximise, togglesToTheLargestDesignRectangleAndBack)
     window->toggleMaximised();
     EXPECT_FALSE (window->isMaximised());
     EXPECT_EQ (window->getBounds(), before);
-}
 
-TEST (ZoomWindowMaximise, aResizeFromOutsideLeavesTheMaximisedStateWithoutRestoring)
-{
-    auto settings = makeSettings ("outsideResize");
-    storeBounds (*settings, 20, 30, 416, 593);
-    auto window = makeWindow (settings.get());
+    // Quitting maximised reopens maximised, and the first toggle returns to the earlier bounds.
+    window->toggleMaximised();
+    const auto maximised = window->getBounds();
+    window.reset();
+    EXPECT_EQ (settings->getIntValue (ZoomWindow::kIsMaximisedKey), 1);
+    EXPECT_EQ (settings->getIntValue (ZoomWindow::kBeforeMaximiseXKey), 20);
+    EXPECT_EQ (settings->getIntValue (ZoomWindow::kBeforeMaximiseHeightKey), 593);
+    window = makeWindow (settings.get());
+    EXPECT_TRUE (window->isMaximised());
+    EXPECT_EQ (window->getBounds(), maximised);
+    window->toggleMaximised();
+    EXPECT_FALSE (window->isMaximised());
+    EXPECT_EQ (window->getBounds(), before);
 
+    // A resize from outside leaves the maximised state without restoring.
     window->toggleMaximised();
     window->setBounds (50, 60, 500, 713); // as the corner resizer does
     EXPECT_FALSE (window->isMaximised());
@@ -212,28 +220,6 @@ TEST (ZoomWindowMaximise, aResizeFromOutsideLeavesTheMaximisedStateWithoutRestor
     window->setVisible (true);
     window->minimise();
     EXPECT_TRUE (window->isMaximised());
-}
-
-TEST (ZoomWindowMaximise, quittingMaximisedReopensMaximisedAndTheFirstToggleReturnsToTheEarlierBounds)
-{
-    auto settings = makeSettings ("maximisedAcrossRuns");
-    storeBounds (*settings, 20, 30, 416, 593);
-    auto first = makeWindow (settings.get());
-    first->toggleMaximised();
-    const auto maximised = first->getBounds();
-    first.reset();
-
-    EXPECT_EQ (settings->getIntValue (ZoomWindow::kIsMaximisedKey), 1);
-    EXPECT_EQ (settings->getIntValue (ZoomWindow::kBeforeMaximiseXKey), 20);
-    EXPECT_EQ (settings->getIntValue (ZoomWindow::kBeforeMaximiseHeightKey), 593);
-
-    auto second = makeWindow (settings.get());
-    EXPECT_TRUE (second->isMaximised());
-    EXPECT_EQ (second->getBounds(), maximised);
-
-    second->toggleMaximised();
-    EXPECT_FALSE (second->isMaximised());
-    EXPECT_EQ (second->getBounds(), juce::Rectangle<int> (20, 30, 416, 593));
 }
 
 TEST (ContentZoom, scalesItsContentByWidthAndLeavesItsBoundsAlone)
@@ -259,14 +245,4 @@ TEST (ContentZoom, scalesItsContentByWidthAndLeavesItsBoundsAlone)
     EXPECT_EQ (content.getTransform().mat00, 3.0f);
 
     zoom.removeChildComponent (&content);
-}
-
-TEST (ContentZoom, followsTheWindowsContentAreaWidth)
-{
-    auto window = makeWindow (nullptr);
-    auto& content = zoomedContent (*window);
-    const int areaWidth = window->getContentComponent()->getWidth();
-
-    EXPECT_FLOAT_EQ (content.getTransform().mat00, static_cast<float> (static_cast<double> (areaWidth) / kDesignWidth));
-    EXPECT_EQ (content.getWidth(), kDesignWidth);
 }
