@@ -92,29 +92,18 @@ TEST (OverlayComponent, startsHiddenWithItsSpinnerShownAndNoBar)
 TEST (OverlayComponent, splitsTheStatusTextAtItsFirstLineBreak)
 {
     OverlayComponent overlay;
-    overlay.setStatusText ("Disconnected", false);
-    EXPECT_EQ (overlay.getTitle(), "Disconnected");
-    EXPECT_TRUE (overlay.getMessage().isEmpty());
-
-    overlay.setStatusText ("Error:\nA communication error occurred", true);
-    EXPECT_EQ (overlay.getTitle(), "Error:");
-    EXPECT_EQ (overlay.getMessage(), "A communication error occurred");
-
-    overlay.setStatusText ("\nonly a message", false);
-    EXPECT_TRUE (overlay.getTitle().isEmpty());
-    EXPECT_EQ (overlay.getMessage(), "only a message");
-
-    overlay.setStatusText ("Title\nfirst\nsecond", false);
-    EXPECT_EQ (overlay.getTitle(), "Title");
-    EXPECT_EQ (overlay.getMessage(), "first\nsecond");
-
-    overlay.setStatusText ("Title\n", false);
-    EXPECT_EQ (overlay.getTitle(), "Title");
-    EXPECT_TRUE (overlay.getMessage().isEmpty());
-
-    overlay.setStatusText ({}, false);
-    EXPECT_TRUE (overlay.getTitle().isEmpty());
-    EXPECT_TRUE (overlay.getMessage().isEmpty());
+    const struct { const char* text; bool error; const char* title; const char* message; } rows[] = {
+        { "Disconnected", false, "Disconnected", "" },
+        { "Error:\nA communication error occurred", true, "Error:", "A communication error occurred" },
+        { "\nonly a message", false, "", "only a message" },  { "Title\nfirst\nsecond", false, "Title", "first\nsecond" },
+        { "Title\n", false, "Title", "" },                    { "", false, "", "" },
+    };
+    for (const auto& row : rows)
+    {
+        overlay.setStatusText (row.text, row.error);
+        EXPECT_EQ (overlay.getTitle(), row.title) << row.text;
+        EXPECT_EQ (overlay.getMessage(), row.message) << row.text;
+    }
 }
 
 TEST (OverlayComponent, showsTheBarForAnyProgressFromZeroAndHidesItBelow)
@@ -131,20 +120,7 @@ TEST (OverlayComponent, showsTheBarForAnyProgressFromZeroAndHidesItBelow)
     EXPECT_DOUBLE_EQ (overlay.getProgress(), -0.001);
 }
 
-TEST (OverlayComponent, showsAndHidesItselfAndItsSpinner)
-{
-    OverlayComponent overlay;
-    overlay.setBusy (false);
-    EXPECT_FALSE (overlay.getSpinner().isVisible());
-    overlay.setBusy (true);
-    EXPECT_TRUE (overlay.getSpinner().isVisible());
-    overlay.showStatus (true);
-    EXPECT_TRUE (overlay.isVisible());
-    overlay.showStatus (false);
-    EXPECT_FALSE (overlay.isVisible());
-}
-
-TEST (OverlayComponent, worksThroughItsStatusDisplayInterface)
+TEST (OverlayComponent, showsAndHidesItselfAndItsSpinnerThroughItsStatusDisplayInterface)
 {
     OverlayComponent overlay;
     iStatusDisplay& display = overlay;
@@ -157,6 +133,10 @@ TEST (OverlayComponent, worksThroughItsStatusDisplayInterface)
     EXPECT_FALSE (overlay.getSpinner().isVisible());
     EXPECT_TRUE (overlay.isVisible());
     EXPECT_TRUE (overlay.getProgressBar().isVisible());
+    display.setBusy (true);
+    display.showStatus (false);
+    EXPECT_TRUE (overlay.getSpinner().isVisible());
+    EXPECT_FALSE (overlay.isVisible());
 }
 
 TEST (OverlayComponent, placesTheSpinnerBelowTheCentreAndTheBarAboveIt)
@@ -250,15 +230,6 @@ TEST (OverlayComponent, takesTheKeyboardFocusFromAFieldBeneathAtTheNextPaint)
 
 // ---------------------------------------------------------------------------------------------
 
-TEST (BusySpinner, startsStillWithTwelveSpokes)
-{
-    BusySpinner spinner;
-    EXPECT_EQ (spinner._step, 0);
-    EXPECT_EQ (spinner._spokeCount, 12);
-    EXPECT_EQ (spinner._interval, 100);
-    EXPECT_FALSE (spinner.isAnimating());
-}
-
 TEST (BusySpinner, drawsSpokesFrom10Point8To22Point8PixelsAnd4Point8Wide)
 {
     BusySpinner spinner;
@@ -314,6 +285,9 @@ TEST (BusySpinner, animatesOnlyWhileShowingAndResumesFromItsStep)
 {
     ShownOverlay shown;
     auto& spinner = shown.overlay.getSpinner();
+    EXPECT_FALSE (spinner.isAnimating()); // still until first painted while showing
+    EXPECT_EQ (spinner._step, 0);
+    EXPECT_EQ (spinner._interval, 100);
     shown.overlay.showStatus (true);
     ASSERT_TRUE (spinner.isShowing());
 
@@ -336,7 +310,7 @@ TEST (BusySpinner, animatesOnlyWhileShowingAndResumesFromItsStep)
     spinner.timerCallback();
     EXPECT_EQ (spinner._step, 3);
 
-    spinner._step = 11; // after the last spoke, the first
+    spinner._step = 11; // after the last of twelve spokes, the first
     spinner.timerCallback();
     EXPECT_EQ (spinner._step, 0);
 
