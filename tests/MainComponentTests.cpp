@@ -639,7 +639,7 @@ TEST (MainComponentBlockStrip, everyPanelBuildsAControlRowForEachBoundItemAndOne
 //==============================================================================
 // Bindings through the service to the unit
 
-TEST (MainComponentBindings, aMainKnobSendsItsTurnAndItsDefaultAndFollowsTheUnit)
+TEST (MainComponentBindings, aMainKnobAndABlockDoubleClickSendAndFollowTheUnit)
 {
     ConnectedEditor editor;
     ASSERT_TRUE (editor.attach());
@@ -653,6 +653,12 @@ TEST (MainComponentBindings, aMainKnobSendsItsTurnAndItsDefaultAndFollowsTheUnit
     // Turned on the unit: the knob follows after the refresh pass.
     editor.unit().turnKnob (kParamAmpKnobTop1, 0.75f);
     ASSERT_TRUE (pumpUntil ([&] { return editor.view.mainKnobs()[1]->_value == 0.75; }));
+
+    // A double-click on a block switches it; the strip follows what the service reports.
+    auto& reverb = editor.view.blockButton (ParamMap::REV);
+    const bool wasOn = reverb._selected;
+    ASSERT_TRUE (editor.sends ([&] { reverb._doubleClickCallback(); }, kParamReverbOn, wasOn ? 0.0f : 1.0f));
+    ASSERT_TRUE (pumpUntil ([&] { return reverb._selected != wasOn; }));
 }
 
 namespace
@@ -667,29 +673,6 @@ Control* panelControlAt (MainComponentInspector& view, juce::Rectangle<int> boun
     return nullptr;
 }
 } // namespace
-
-TEST (MainComponentBindings, aFrequencyKnobOfThePanelSendsTheLogarithmicValue)
-{
-    ConnectedEditor editor;
-    ASSERT_TRUE (editor.attach());
-    editor.view.showFXPanel (ParamMap::EQ);
-
-    // The first band's frequency (20 to 20000 Hz): the sixth row's third item, at column 2 (x 282)
-    // below rows of 38, 61, 176, 38 and 61 pixels (y 374).
-    auto* frequency = panelControlAt<FilmStripKnob> (editor.view, rect (282 - 6, 374 + 9, 146, 156));
-    ASSERT_NE (frequency, nullptr);
-    EXPECT_TRUE (editor.sends ([&] { frequency->_valueCallback (0.5); }, kParamEq1Freq, (float) std::sqrt (20.0 * 20000.0)));
-}
-
-TEST (MainComponentBindings, aBlockDoubleClickSwitchesTheBlockAndTheStripFollows)
-{
-    ConnectedEditor editor;
-    ASSERT_TRUE (editor.attach());
-    auto& reverb = editor.view.blockButton (ParamMap::REV);
-    const bool wasOn = reverb._selected;
-    ASSERT_TRUE (editor.sends ([&] { reverb._doubleClickCallback(); }, kParamReverbOn, wasOn ? 0.0f : 1.0f));
-    ASSERT_TRUE (pumpUntil ([&] { return reverb._selected != wasOn; }));
-}
 
 TEST (MainComponentBindings, aFootswitchAssignmentCyclesAndShowsOnlyWhatTheServiceReports)
 {
@@ -803,12 +786,18 @@ TEST (MainComponentBindings, thePopUpSendsTheChosenOptionsOwnValue)
     ASSERT_TRUE (pumpUntil ([&] { return type.readout->_text == "HIGHPASS 1"; }));
 }
 
-TEST (MainComponentBindings, aTwoWaySwitchSendsItsOptionAndLightsTheButtonTheServiceReports)
+TEST (MainComponentBindings, aFrequencyKnobSendsTheLogarithmicValueAndATwoWaySwitchLightsWhatTheServiceReports)
 {
     ConnectedEditor editor;
     ASSERT_TRUE (editor.attach());
     editor.view.showFXPanel (ParamMap::EQ);
     pump();
+
+    // The first band's frequency (20 to 20000 Hz): the sixth row's third item, at column 2 (x 282)
+    // below rows of 38, 61, 176, 38 and 61 pixels (y 374).
+    auto* frequency = panelControlAt<FilmStripKnob> (editor.view, rect (282 - 6, 374 + 9, 146, 156));
+    ASSERT_NE (frequency, nullptr);
+    EXPECT_TRUE (editor.sends ([&] { frequency->_valueCallback (0.5); }, kParamEq1Freq, (float) std::sqrt (20.0 * 20000.0)));
 
     // The pre-tone's inline switch, "ON" 1 then "OFF" 0, at column 0.5 (x 70) of the row under the
     // header (y 38): side by side at x - 1 and x + 63.
@@ -842,50 +831,28 @@ TEST (MainComponentBindings, anAssignmentOutsideTheThreeStatesShowsNoImage)
 //==============================================================================
 // Asynchronous refresh
 
-TEST (MainComponentRefresh, aParameterReportedTwiceReachesItsBindingsOnceWithTheLastValue)
+TEST (MainComponentRefresh, aPendingValueReachesItsBindingsOnceAsLastReportedUnlessADataRefreshSupersedesIt)
 {
-    DisconnectedEditor editor;
-    pump();
-    std::vector<double> seen;
-    editor.view.addBinding (kParamReverbDecay, [&] (const Service::ParameterValue& v) { seen.push_back (v.value); });
-
-    std::thread reporter ([&] {
-        editor.main->parameterValueChanged (kParamReverbDecay, { ParamMap::kFloat, 0.25 });
-        editor.main->parameterValueChanged (kParamReverbDecay, { ParamMap::kFloat, 0.5 });
-    });
-    reporter.join();
-
-    ASSERT_TRUE (pumpUntil ([&] { return ! seen.empty(); }));
-    pump();
-    EXPECT_EQ (seen, (std::vector<double> { 0.5 }));
-}
-
-TEST (MainComponentRefresh, aDataRefreshSupersedesAPendingValue)
-{
-    DisconnectedEditor editor;
-    pump();
-    auto* knob = editor.view.mainKnobs()[0]; // 117, default 0.5
-    std::vector<double> seen;
-    editor.view.addBinding (kParamAmpKnobTop0, [&] (const Service::ParameterValue& v) { seen.push_back (v.value); });
-
-    editor.main->parameterValueChanged (kParamAmpKnobTop0, { ParamMap::kFloat, 0.9 });
-    editor.main->dataRefreshed();
-    ASSERT_TRUE (pumpUntil ([&] { return ! seen.empty(); }));
-    pump();
-    EXPECT_EQ (seen, (std::vector<double> { 0.5 }));
-    EXPECT_EQ (knob->_value, 0.5);
-}
-
-TEST (MainComponentRefresh, hidesTheOverlayWhenIdleAndShowsTheUnitsFirmware)
-{
-    SimUnit::UnitOptions options;
-    options.dspVersion = { 4, 2, 1 };
-    ConnectedEditor editor (options);
-    ASSERT_TRUE (editor.attach());
-    auto& overlay = editor.view.overlay();
-    EXPECT_FALSE (overlay.isVisible());
-    EXPECT_EQ (overlay.getTitle(), "");
-    EXPECT_EQ (editor.view.aboutText()._text, "Editor Version: 4.2.0.0\nFirmware Version: 4.2.1\n");
+    // Reported twice from another thread; a data refresh after them shows the service's own value,
+    // the default 0.5 of 117.
+    for (const auto& [refresh, shown] : { std::pair { false, 0.9 }, { true, 0.5 } })
+    {
+        DisconnectedEditor editor;
+        pump();
+        std::vector<double> seen;
+        editor.view.addBinding (kParamAmpKnobTop0, [&] (const Service::ParameterValue& v) { seen.push_back (v.value); });
+        std::thread reporter ([&, refresh = refresh] {
+            editor.main->parameterValueChanged (kParamAmpKnobTop0, { ParamMap::kFloat, 0.25 });
+            editor.main->parameterValueChanged (kParamAmpKnobTop0, { ParamMap::kFloat, 0.9 });
+            if (refresh)
+                editor.main->dataRefreshed();
+        });
+        reporter.join();
+        ASSERT_TRUE (pumpUntil ([&] { return ! seen.empty(); }));
+        pump();
+        EXPECT_EQ (seen, (std::vector<double> { shown })) << refresh;
+        EXPECT_EQ (editor.view.mainKnobs()[0]->_value, shown) << refresh;
+    }
 }
 
 TEST (MainComponentRefresh, showsTheRefreshAsBusyWithoutABar)
@@ -945,10 +912,16 @@ TEST (MainComponentRefresh, showsAFirmwareTooOldAndAnErrorWithoutSpinnerOrAlert)
     }
 }
 
-TEST (MainComponentRefresh, followsTheUnitsPresetAndAmpSlots)
+TEST (MainComponentRefresh, hidesTheOverlayWhenIdleAndFollowsTheUnitsFirmwarePresetAndAmpSlots)
 {
-    ConnectedEditor editor;
+    SimUnit::UnitOptions options;
+    options.dspVersion = { 4, 2, 1 };
+    ConnectedEditor editor (options);
     ASSERT_TRUE (editor.attach());
+    EXPECT_FALSE (editor.view.overlay().isVisible());
+    EXPECT_EQ (editor.view.overlay().getTitle(), "");
+    EXPECT_EQ (editor.view.aboutText()._text, "Editor Version: 4.2.0.0\nFirmware Version: 4.2.1\n");
+
     editor.unit().pressFootswitch (3);
     ASSERT_TRUE (pumpUntil ([&] { return editor.view.presetSwitch()._currentPosition == 2; }));
     EXPECT_EQ (editor.view.presetSwitch()._currentPosition, editor.service.getCurrentPresetIndex());
