@@ -548,7 +548,7 @@ TEST (MainComponentImages, theTabHeaderShowsThePageChosen)
 //==============================================================================
 // Block strip
 
-TEST (MainComponentBlockStrip, standsAtTheStartPlaceUntilTheFirstPassThenEnlargesTheAmp)
+TEST (MainComponentBlockStrip, standsAtTheStartPlaceUntilTheFirstPassThenEnlargesTheSelectedBlock)
 {
     DisconnectedEditor editor;
     auto& view = editor.view;
@@ -556,25 +556,19 @@ TEST (MainComponentBlockStrip, standsAtTheStartPlaceUntilTheFirstPassThenEnlarge
 
     pump();
 
-    // Slots left to right: GTE, CMP, BST, AMP, EQ, ECO, REV, CAB.
+    // Slots left to right: GTE, CMP, BST, AMP, EQ, ECO, REV, CAB. The defaults of the on/off
+    // parameters light the cabinet (96), reverb (144) and echo (192).
     const ParamMap::BlockID slots[] = { ParamMap::GTE, ParamMap::CMP, ParamMap::BST, ParamMap::AMP,
                                         ParamMap::EQ,  ParamMap::ECO, ParamMap::REV, ParamMap::CAB };
     const int xs[] = { 39, 109, 179, 249, 319, 389, 459, 530 };
     for (int i = 0; i < 8; ++i)
     {
-        if (slots[i] == ParamMap::AMP)
-            EXPECT_EQ (view.blockButton (slots[i]).getBounds(), rect (xs[i] - 6, 482, 66, 66));
-        else
-            EXPECT_EQ (view.blockButton (slots[i]).getBounds(), rect (xs[i], 488, 54, 54)) << i;
+        const auto& button = view.blockButton (slots[i]);
+        EXPECT_EQ (button.getBounds(), slots[i] == ParamMap::AMP ? rect (xs[i] - 6, 482, 66, 66) : rect (xs[i], 488, 54, 54)) << i;
+        EXPECT_EQ (button._selected, slots[i] == ParamMap::CAB || slots[i] == ParamMap::REV || slots[i] == ParamMap::ECO) << i;
     }
-}
 
-TEST (MainComponentBlockStrip, aClickSelectsTheBlocksPanelAndEnlargesItsButtonTheGlobalPanelNone)
-{
-    DisconnectedEditor editor;
-    auto& view = editor.view;
-    pump();
-
+    // A click selects the block's panel and enlarges its button instead.
     view.blockButton (ParamMap::CAB)._clickCallback();
     EXPECT_EQ (view.fxPanelBlock(), (int) ParamMap::CAB);
     pump();
@@ -593,18 +587,6 @@ TEST (MainComponentBlockStrip, aClickSelectsTheBlocksPanelAndEnlargesItsButtonTh
     EXPECT_TRUE (view.globalTab()._selected);
     EXPECT_FALSE (view.footswitchesTab()._selected);
     EXPECT_FALSE (view.aboutTab()._selected);
-}
-
-TEST (MainComponentBlockStrip, showsEachBlocksOnStateFromItsSwitchParameter)
-{
-    DisconnectedEditor editor;
-    pump();
-    // The defaults of the on/off parameters: the cabinet (96), reverb (144) and echo (192) are on.
-    for (const auto block : { ParamMap::AMP, ParamMap::CAB, ParamMap::BST, ParamMap::REV, ParamMap::ECO, ParamMap::GTE,
-                              ParamMap::CMP, ParamMap::EQ })
-        EXPECT_EQ (editor.view.blockButton (block)._selected,
-                   block == ParamMap::CAB || block == ParamMap::REV || block == ParamMap::ECO)
-            << block;
 }
 
 TEST (MainComponentBlockStrip, theEqPanelIsElevenHundredPixelsHighAndScrolls)
