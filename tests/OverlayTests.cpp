@@ -170,7 +170,7 @@ TEST (OverlayComponent, paintsATranslucentCoverAndADarkerRoundedBox)
     EXPECT_TRUE (near (image.getPixelAt (113, 346), juce::Colour (0xBB333333)));
 }
 
-TEST (OverlayComponent, paintsTheTitleFiftyAndTheMessageFifteenPixelsAboveTheBoxCentre)
+TEST (OverlayComponent, paintsTheTitleFiftyAndTheMessageFifteenPixelsAboveTheBoxCentreOnAtMostTwoLines)
 {
     OverlayComponent overlay;
     overlay.setBounds (0, 0, 624, 890);
@@ -189,16 +189,11 @@ TEST (OverlayComponent, paintsTheTitleFiftyAndTheMessageFifteenPixelsAboveTheBox
     EXPECT_EQ (whitePixelsInRows (image, 0, 418), 0);
     EXPECT_GT (whitePixelsInRows (image, 420, 441), 100);
     EXPECT_EQ (whitePixelsInRows (image, 443, 890), 0);
-}
 
-TEST (OverlayComponent, wrapsALongMessageOntoAtMostTwoLines)
-{
-    OverlayComponent overlay;
-    overlay.setBounds (0, 0, 624, 890);
-    overlay._messageFontHeight = 20.0f;
+    // A long message wraps onto at most two lines.
     overlay.setStatusText ("\nWORD WORD WORD WORD WORD WORD WORD WORD WORD WORD WORD WORD WORD WORD WORD WORD WORD WORD",
                            false);
-    const auto image = render (overlay);
+    image = render (overlay);
     // Two lines of 20 pixels centred on y = 430: nothing beyond 410 to 450.
     EXPECT_GT (whitePixelsInRows (image, 410, 430), 50);
     EXPECT_GT (whitePixelsInRows (image, 430, 450), 50);

@@ -144,23 +144,17 @@ TEST (FilmStripKnob, picksTheFrameByRoundingHalfUpInItsRangeAndClamps)
     }
 }
 
-TEST (FilmStripKnob, drawsNothingBeforeItHasAStrip)
+TEST (FilmStripKnob, drawsNothingWithoutAStripThenTheCellFittedAndCentredInWideAndTallBounds)
 {
     FilmStripKnob knob;
-    knob.setSize (10, 10);
-    knob.setValue (0.7);
+    knob.setSize (40, 20);
+    knob.setValue (1.0);
     EXPECT_EQ (knob._cellX, 0);
     EXPECT_EQ (knob._cellY, 0);
     EXPECT_EQ (frameShown (knob), -1);
-}
-
-TEST (FilmStripKnob, drawsTheCellFittedAndCentredInWideAndTallBounds)
-{
-    FilmStripKnob knob;
     knob.setFilmStrip (numberedStrip (1, 2), 1, 2, -1);
-    knob.setValue (1.0);
 
-    knob.setSize (40, 20); // drawn 20 x 20 at x = 10
+    // Drawn 20 x 20 at x = 10.
     auto image = render (knob);
     EXPECT_EQ (image.getPixelAt (5, 10).getAlpha(), 0);
     EXPECT_EQ (image.getPixelAt (34, 10).getAlpha(), 0);
