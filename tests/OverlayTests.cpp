@@ -106,21 +106,7 @@ TEST (OverlayComponent, splitsTheStatusTextAtItsFirstLineBreak)
     }
 }
 
-TEST (OverlayComponent, showsTheBarForAnyProgressFromZeroAndHidesItBelow)
-{
-    OverlayComponent overlay;
-    overlay.setProgress (0.0);
-    EXPECT_TRUE (overlay.getProgressBar().isVisible());
-    EXPECT_DOUBLE_EQ (overlay.getProgress(), 0.0);
-    overlay.setProgress (0.42);
-    EXPECT_TRUE (overlay.getProgressBar().isVisible());
-    EXPECT_DOUBLE_EQ (overlay.getProgress(), 0.42);
-    overlay.setProgress (-0.001);
-    EXPECT_FALSE (overlay.getProgressBar().isVisible());
-    EXPECT_DOUBLE_EQ (overlay.getProgress(), -0.001);
-}
-
-TEST (OverlayComponent, showsAndHidesItselfAndItsSpinnerThroughItsStatusDisplayInterface)
+TEST (OverlayComponent, showsAndHidesItselfItsSpinnerAndItsBarThroughItsStatusDisplayInterface)
 {
     OverlayComponent overlay;
     iStatusDisplay& display = overlay;
@@ -137,6 +123,14 @@ TEST (OverlayComponent, showsAndHidesItselfAndItsSpinnerThroughItsStatusDisplayI
     display.showStatus (false);
     EXPECT_TRUE (overlay.getSpinner().isVisible());
     EXPECT_FALSE (overlay.isVisible());
+
+    // The bar shows for any progress from zero and hides below it.
+    for (const auto& [progress, shown] : { std::pair { 0.0, true }, { 0.42, true }, { -0.001, false } })
+    {
+        display.setProgress (progress);
+        EXPECT_EQ (overlay.getProgressBar().isVisible(), shown) << progress;
+        EXPECT_DOUBLE_EQ (overlay.getProgress(), progress);
+    }
 }
 
 TEST (OverlayComponent, placesTheSpinnerBelowTheCentreAndTheBarAboveIt)
