@@ -232,6 +232,19 @@ struct ConnectedEditor
 
     SimUnit::SimulatedUnit& unit() { return connection.unit(); }
 
+    // Runs the gesture and checks that it sent exactly one set-parameter packet, of id = value.
+    testing::AssertionResult sends (const std::function<void()>& gesture, uint32_t id, float value)
+    {
+        unit().clearHostPackets();
+        gesture();
+        if (! unit().waitForHostPackets (1, kWait))
+            return testing::AssertionFailure() << "nothing sent for " << id;
+        const auto sent = setParameterPackets (unit());
+        if (sent != std::vector<std::vector<uint8_t>> { setParameterPacket (id, value) })
+            return testing::AssertionFailure() << testing::PrintToString (sent) << " sent, not " << id << " = " << value;
+        return testing::AssertionSuccess();
+    }
+
     SimUnit::UnitConnection connection;
     Korvantal::KorvantalData::FirmwareVersionInfo minimum;
     Service service;
@@ -344,10 +357,18 @@ TEST (MainComponentLayout, stacksTheTopBarAndTabsAboveTheOverlayAndTheRestBelowI
     EXPECT_GT (index (view.overlay()), index (view.blockButton (ParamMap::AMP)));
 }
 
-TEST (MainComponentLayout, startsOnTheAmpPanelWithNoTabLitAndTheOtherPagesHidden)
+TEST (MainComponentLayout, startsOnTheAmpPanelWithDefaultsAndNoTabLitShowingNotConnected)
 {
     DisconnectedEditor editor;
     auto& view = editor.view;
+    // Before any refresh pass. The knobs in creation order: 117, 118, 119, 120, 115 and 116 at
+    // their default 0.5 of 0 to 1; 224 and 214 at 1. The assignments' default is 0, not assigned.
+    std::vector<double> positions;
+    for (auto* knob : view.mainKnobs())
+        positions.push_back (knob->_value);
+    EXPECT_EQ (positions, (std::vector<double> { 0.5, 0.5, 0.5, 0.5, 0.5, 0.5, 1.0, 1.0 }));
+    for (auto* button : view.assignmentButtons())
+        EXPECT_EQ (button->_currentState, 0) << button->getBounds().toString();
     EXPECT_EQ (view.fxPanelBlock(), (int) ParamMap::AMP);
     EXPECT_EQ (view.pageMode(), 0);
     EXPECT_TRUE (view.viewport().isVisible());
@@ -357,6 +378,15 @@ TEST (MainComponentLayout, startsOnTheAmpPanelWithNoTabLitAndTheOtherPagesHidden
     EXPECT_FALSE (view.footswitchesTab()._selected);
     EXPECT_FALSE (view.aboutTab()._selected);
     EXPECT_NE (view.ampNameLabel(), nullptr);
+
+    pump();
+    auto& overlay = view.overlay();
+    EXPECT_TRUE (overlay.isVisible());
+    EXPECT_EQ (overlay.getTitle(), "Not Connected");
+    EXPECT_EQ (overlay.getMessage(), "");
+    EXPECT_FALSE (overlay.getSpinner().isVisible());
+    EXPECT_EQ (overlay.getProgress(), -1.0);
+    EXPECT_EQ (view.aboutText()._text, "Editor Version: 4.2.0.0\nFirmware Version: (unknown)\n");
 }
 
 TEST (MainComponentLayout, parsesEveryStockAmpWhileItLivesAndFreesThemAfter)
@@ -518,7 +548,7 @@ TEST (MainComponentImages, theTabHeaderShowsThePageChosen)
 //==============================================================================
 // Block strip
 
-TEST (MainComponentBlockStrip, standsAtTheStartPlaceUntilTheFirstPassThenEnlargesTheAmp)
+TEST (MainComponentBlockStrip, standsAtTheStartPlaceUntilTheFirstPassThenEnlargesTheSelectedBlock)
 {
     DisconnectedEditor editor;
     auto& view = editor.view;
@@ -526,25 +556,19 @@ TEST (MainComponentBlockStrip, standsAtTheStartPlaceUntilTheFirstPassThenEnlarge
 
     pump();
 
-    // Slots left to right: GTE, CMP, BST, AMP, EQ, ECO, REV, CAB.
+    // Slots left to right: GTE, CMP, BST, AMP, EQ, ECO, REV, CAB. The defaults of the on/off
+    // parameters light the cabinet (96), reverb (144) and echo (192).
     const ParamMap::BlockID slots[] = { ParamMap::GTE, ParamMap::CMP, ParamMap::BST, ParamMap::AMP,
                                         ParamMap::EQ,  ParamMap::ECO, ParamMap::REV, ParamMap::CAB };
     const int xs[] = { 39, 109, 179, 249, 319, 389, 459, 530 };
     for (int i = 0; i < 8; ++i)
     {
-        if (slots[i] == ParamMap::AMP)
-            EXPECT_EQ (view.blockButton (slots[i]).getBounds(), rect (xs[i] - 6, 482, 66, 66));
-        else
-            EXPECT_EQ (view.blockButton (slots[i]).getBounds(), rect (xs[i], 488, 54, 54)) << i;
+        const auto& button = view.blockButton (slots[i]);
+        EXPECT_EQ (button.getBounds(), slots[i] == ParamMap::AMP ? rect (xs[i] - 6, 482, 66, 66) : rect (xs[i], 488, 54, 54)) << i;
+        EXPECT_EQ (button._selected, slots[i] == ParamMap::CAB || slots[i] == ParamMap::REV || slots[i] == ParamMap::ECO) << i;
     }
-}
 
-TEST (MainComponentBlockStrip, aClickSelectsTheBlocksPanelAndEnlargesItsButton)
-{
-    DisconnectedEditor editor;
-    auto& view = editor.view;
-    pump();
-
+    // A click selects the block's panel and enlarges its button instead.
     view.blockButton (ParamMap::CAB)._clickCallback();
     EXPECT_EQ (view.fxPanelBlock(), (int) ParamMap::CAB);
     pump();
@@ -553,12 +577,8 @@ TEST (MainComponentBlockStrip, aClickSelectsTheBlocksPanelAndEnlargesItsButton)
     EXPECT_EQ (view.blockButton (ParamMap::AMP).getBounds(), rect (249, 488, 54, 54));
     EXPECT_EQ (view.ampNameLabel(), nullptr);
     EXPECT_GT (view.panelBindingCount(), 0u);
-}
 
-TEST (MainComponentBlockStrip, theGlobalPanelEnlargesNoButtonAndLightsTheGlobalTab)
-{
-    DisconnectedEditor editor;
-    auto& view = editor.view;
+    // The global panel enlarges no button and lights the Global tab.
     view.showFXPanel (MainComponent::kGlobalSettingsBlock);
     pump();
 
@@ -567,18 +587,6 @@ TEST (MainComponentBlockStrip, theGlobalPanelEnlargesNoButtonAndLightsTheGlobalT
     EXPECT_TRUE (view.globalTab()._selected);
     EXPECT_FALSE (view.footswitchesTab()._selected);
     EXPECT_FALSE (view.aboutTab()._selected);
-}
-
-TEST (MainComponentBlockStrip, showsEachBlocksOnStateFromItsSwitchParameter)
-{
-    DisconnectedEditor editor;
-    pump();
-    // The defaults of the on/off parameters: the cabinet (96), reverb (144) and echo (192) are on.
-    for (const auto block : { ParamMap::AMP, ParamMap::CAB, ParamMap::BST, ParamMap::REV, ParamMap::ECO, ParamMap::GTE,
-                              ParamMap::CMP, ParamMap::EQ })
-        EXPECT_EQ (editor.view.blockButton (block)._selected,
-                   block == ParamMap::CAB || block == ParamMap::REV || block == ParamMap::ECO)
-            << block;
 }
 
 TEST (MainComponentBlockStrip, theEqPanelIsElevenHundredPixelsHighAndScrolls)
@@ -590,23 +598,17 @@ TEST (MainComponentBlockStrip, theEqPanelIsElevenHundredPixelsHighAndScrolls)
     EXPECT_TRUE (editor.view.viewport().canScrollVertically());
 }
 
-TEST (MainComponentBlockStrip, aPanelWithoutLayoutIsLeftEmpty)
+TEST (MainComponentBlockStrip, everyPanelBuildsAControlRowForEachBoundItemAndOneWithoutLayoutStaysEmpty)
 {
     DisconnectedEditor editor;
-    editor.view.showFXPanel (9);
-    EXPECT_EQ (editor.view.panelContent().getNumChildComponents(), 0);
-    EXPECT_EQ (editor.view.panelBindingCount(), 0u);
-    EXPECT_EQ (editor.view.fxPanelBlock(), 9);
-}
-
-TEST (MainComponentBlockStrip, everyPanelBuildsAControlRowForEachBoundItem)
-{
-    DisconnectedEditor editor;
-    for (uint32_t panel = 0; panel < TovarekMk2::FXPanelLayouts::kPanelCount; ++panel)
+    for (uint32_t panel = 0; panel <= TovarekMk2::FXPanelLayouts::kPanelCount; ++panel)
     {
         editor.view.showFXPanel ((int) panel);
+        EXPECT_EQ (editor.view.fxPanelBlock(), (int) panel);
+        const auto* layout = TovarekMk2::FXPanelLayouts::getLayout (panel);
+        EXPECT_EQ (editor.view.panelContent().getNumChildComponents() == 0, layout == nullptr) << panel;
         size_t bound = 0;
-        for (const auto& row : *TovarekMk2::FXPanelLayouts::getLayout (panel))
+        for (const auto& row : layout != nullptr ? *layout : TovarekMk2::FXPanelLayouts::Layout {})
             for (const auto& item : row)
                 if (item.kind == TovarekMk2::FXPanelLayouts::Knob || item.kind == TovarekMk2::FXPanelLayouts::Choice
                     || item.kind == TovarekMk2::FXPanelLayouts::Switch
@@ -619,27 +621,26 @@ TEST (MainComponentBlockStrip, everyPanelBuildsAControlRowForEachBoundItem)
 //==============================================================================
 // Bindings through the service to the unit
 
-TEST (MainComponentBindings, aMainKnobSendsItsTurnAndItsDefaultAndFollowsTheUnit)
+TEST (MainComponentBindings, aMainKnobAndABlockDoubleClickSendAndFollowTheUnit)
 {
     ConnectedEditor editor;
     ASSERT_TRUE (editor.attach());
     auto* knob = editor.view.mainKnobs()[0]; // parameter 117, 0 to 1 linear, default 0.5
 
     // A turn, then a double-click; each sends one packet.
-    for (const auto& [gesture, sent] : { std::pair<std::function<void()>, float> { [&] { knob->_valueCallback (0.25); }, 0.25f },
-                                         { [&] { knob->_doubleClickCallback(); }, 0.5f } })
-    {
-        editor.unit().clearHostPackets();
-        gesture();
-        ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait)) << sent;
-        EXPECT_EQ (setParameterPackets (editor.unit()),
-                   (std::vector<std::vector<uint8_t>> { setParameterPacket (kParamAmpKnobTop0, sent) }));
-    }
+    ASSERT_TRUE (editor.sends ([&] { knob->_valueCallback (0.25); }, kParamAmpKnobTop0, 0.25f));
+    ASSERT_TRUE (editor.sends ([&] { knob->_doubleClickCallback(); }, kParamAmpKnobTop0, 0.5f));
     ASSERT_TRUE (pumpUntil ([&] { return editor.service.isModified() && editor.view.saveButton()._selected; }));
 
     // Turned on the unit: the knob follows after the refresh pass.
     editor.unit().turnKnob (kParamAmpKnobTop1, 0.75f);
     ASSERT_TRUE (pumpUntil ([&] { return editor.view.mainKnobs()[1]->_value == 0.75; }));
+
+    // A double-click on a block switches it; the strip follows what the service reports.
+    auto& reverb = editor.view.blockButton (ParamMap::REV);
+    const bool wasOn = reverb._selected;
+    ASSERT_TRUE (editor.sends ([&] { reverb._doubleClickCallback(); }, kParamReverbOn, wasOn ? 0.0f : 1.0f));
+    ASSERT_TRUE (pumpUntil ([&] { return reverb._selected != wasOn; }));
 }
 
 namespace
@@ -654,38 +655,6 @@ Control* panelControlAt (MainComponentInspector& view, juce::Rectangle<int> boun
     return nullptr;
 }
 } // namespace
-
-TEST (MainComponentBindings, aFrequencyKnobOfThePanelSendsTheLogarithmicValue)
-{
-    ConnectedEditor editor;
-    ASSERT_TRUE (editor.attach());
-    editor.view.showFXPanel (ParamMap::EQ);
-    editor.unit().clearHostPackets();
-
-    // The first band's frequency (20 to 20000 Hz): the sixth row's third item, at column 2 (x 282)
-    // below rows of 38, 61, 176, 38 and 61 pixels (y 374).
-    auto* frequency = panelControlAt<FilmStripKnob> (editor.view, rect (282 - 6, 374 + 9, 146, 156));
-    ASSERT_NE (frequency, nullptr);
-    frequency->_valueCallback (0.5);
-    ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
-    EXPECT_EQ (setParameterPackets (editor.unit()),
-               (std::vector<std::vector<uint8_t>> { setParameterPacket (kParamEq1Freq, (float) std::sqrt (20.0 * 20000.0)) }));
-}
-
-TEST (MainComponentBindings, aBlockDoubleClickSwitchesTheBlockAndTheStripFollows)
-{
-    ConnectedEditor editor;
-    ASSERT_TRUE (editor.attach());
-    auto& reverb = editor.view.blockButton (ParamMap::REV);
-    const bool wasOn = reverb._selected;
-    editor.unit().clearHostPackets();
-
-    reverb._doubleClickCallback();
-    ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
-    EXPECT_EQ (setParameterPackets (editor.unit()),
-               (std::vector<std::vector<uint8_t>> { setParameterPacket (kParamReverbOn, wasOn ? 0.0f : 1.0f) }));
-    ASSERT_TRUE (pumpUntil ([&] { return reverb._selected != wasOn; }));
-}
 
 TEST (MainComponentBindings, aFootswitchAssignmentCyclesAndShowsOnlyWhatTheServiceReports)
 {
@@ -703,11 +672,7 @@ TEST (MainComponentBindings, aFootswitchAssignmentCyclesAndShowsOnlyWhatTheServi
             editor.unit().turnKnob (kParamFootswitchAGate, click.fromUnit);
             ASSERT_TRUE (pumpUntil ([&] { return button->_currentState == (int) click.fromUnit; }));
         }
-        editor.unit().clearHostPackets();
-        button->_clickCallback();
-        ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
-        EXPECT_EQ (setParameterPackets (editor.unit()),
-                   (std::vector<std::vector<uint8_t>> { setParameterPacket (kParamFootswitchAGate, (float) click.sent) }));
+        ASSERT_TRUE (editor.sends (button->_clickCallback, kParamFootswitchAGate, (float) click.sent));
         ASSERT_TRUE (pumpUntil ([&] { return button->_currentState == click.sent; })) << click.sent;
     }
 }
@@ -723,13 +688,7 @@ TEST (MainComponentBindings, typedTextIsScaledClampedAndSent)
     auto* drive = panelControlAt<SimpleEditLabel> (editor.view, rect (9, 94 + 120, 108, 32));
     ASSERT_NE (drive, nullptr);
     for (const auto& [text, sent] : { std::pair<const char*, float> { "75", 0.75f }, { "500", 1.0f }, { "loud", 0.0f } })
-    {
-        editor.unit().clearHostPackets();
-        ASSERT_TRUE (drive->_validator (text));
-        ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
-        EXPECT_EQ (setParameterPackets (editor.unit()),
-                   (std::vector<std::vector<uint8_t>> { setParameterPacket (kParamBoostDrive, sent) })) << text;
-    }
+        ASSERT_TRUE (editor.sends ([&, text = text] { EXPECT_TRUE (drive->_validator (text)) << text; }, kParamBoostDrive, sent));
 
     // The read-out shows the value the service reports back.
     ASSERT_TRUE (pumpUntil ([&] { return drive->getText() == "0 %"; })) << drive->getText();
@@ -774,10 +733,7 @@ TEST (MainComponentBindings, optionArrowsStopAtTheFirstAndLastOption)
     };
     for (const auto& step : steps)
     {
-        editor.unit().clearHostPackets();
-        step.arrow->_clickCallback();
-        ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait)) << step.shown;
-        EXPECT_EQ (setParameterPackets (editor.unit())[0], setParameterPacket (kParamEchoType, step.sent)) << step.shown;
+        ASSERT_TRUE (editor.sends (step.arrow->_clickCallback, kParamEchoType, step.sent)) << step.shown;
         ASSERT_TRUE (pumpUntil ([&] { return echo.readout->_text == step.shown; })) << step.shown;
     }
 }
@@ -801,28 +757,29 @@ TEST (MainComponentBindings, thePopUpSendsTheChosenOptionsOwnValue)
             offered.emplace_back (item.getItem().itemID, item.getItem().text);
         return answer;
     });
-    editor.unit().clearHostPackets();
 
-    type.readout->_clickCallback(); // dismissed: sends nothing
+    // Dismissed (answer 0), then answered: only the answer sends.
+    ASSERT_TRUE (editor.sends ([&] { type.readout->_clickCallback(); answer = 4; type.readout->_clickCallback(); },
+                               kParamPreToneType, 2.0f));
     ASSERT_EQ (offered.size(), 13u);
     EXPECT_EQ (offered.front(), std::make_pair (1, juce::String ("NONE")));
     EXPECT_EQ (offered[3], std::make_pair (4, juce::String ("HIGHPASS 1")));
     EXPECT_EQ (offered.back(), std::make_pair (13, juce::String ("PEAKING")));
-
-    answer = 4;
-    type.readout->_clickCallback();
-    ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
-    EXPECT_EQ (setParameterPackets (editor.unit()),
-               (std::vector<std::vector<uint8_t>> { setParameterPacket (kParamPreToneType, 2.0f) }));
     ASSERT_TRUE (pumpUntil ([&] { return type.readout->_text == "HIGHPASS 1"; }));
 }
 
-TEST (MainComponentBindings, aTwoWaySwitchSendsItsOptionAndLightsTheButtonTheServiceReports)
+TEST (MainComponentBindings, aFrequencyKnobSendsTheLogarithmicValueAndATwoWaySwitchLightsWhatTheServiceReports)
 {
     ConnectedEditor editor;
     ASSERT_TRUE (editor.attach());
     editor.view.showFXPanel (ParamMap::EQ);
     pump();
+
+    // The first band's frequency (20 to 20000 Hz): the sixth row's third item, at column 2 (x 282)
+    // below rows of 38, 61, 176, 38 and 61 pixels (y 374).
+    auto* frequency = panelControlAt<FilmStripKnob> (editor.view, rect (282 - 6, 374 + 9, 146, 156));
+    ASSERT_NE (frequency, nullptr);
+    EXPECT_TRUE (editor.sends ([&] { frequency->_valueCallback (0.5); }, kParamEq1Freq, (float) std::sqrt (20.0 * 20000.0)));
 
     // The pre-tone's inline switch, "ON" 1 then "OFF" 0, at column 0.5 (x 70) of the row under the
     // header (y 38): side by side at x - 1 and x + 63.
@@ -834,27 +791,10 @@ TEST (MainComponentBindings, aTwoWaySwitchSendsItsOptionAndLightsTheButtonTheSer
 
     for (auto* button : { on, off, on })
     {
-        editor.unit().clearHostPackets();
-        button->_clickCallback();
-        ASSERT_TRUE (editor.unit().waitForHostPackets (1, kWait));
-        EXPECT_EQ (setParameterPackets (editor.unit()),
-                   (std::vector<std::vector<uint8_t>> { setParameterPacket (kParamPreToneOn, button == on ? 1.0f : 0.0f) }));
+        ASSERT_TRUE (editor.sends (button->_clickCallback, kParamPreToneOn, button == on ? 1.0f : 0.0f)) << button->_text;
         ASSERT_TRUE (pumpUntil ([&] { return button->_selected; })) << button->_text;
         EXPECT_FALSE ((button == on ? off : on)->_selected) << button->_text;
     }
-}
-
-TEST (MainComponentBindings, everyControlShowsItsDefaultRightAfterConstruction)
-{
-    DisconnectedEditor editor;
-    // Before any refresh pass. The knobs in creation order: 117, 118, 119, 120, 115 and 116 at
-    // their default 0.5 of 0 to 1; 224 and 214 at 1. The assignments' default is 0, not assigned.
-    std::vector<double> positions;
-    for (auto* knob : editor.view.mainKnobs())
-        positions.push_back (knob->_value);
-    EXPECT_EQ (positions, (std::vector<double> { 0.5, 0.5, 0.5, 0.5, 0.5, 0.5, 1.0, 1.0 }));
-    for (auto* button : editor.view.assignmentButtons())
-        EXPECT_EQ (button->_currentState, 0) << button->getBounds().toString();
 }
 
 TEST (MainComponentBindings, anAssignmentOutsideTheThreeStatesShowsNoImage)
@@ -873,63 +813,28 @@ TEST (MainComponentBindings, anAssignmentOutsideTheThreeStatesShowsNoImage)
 //==============================================================================
 // Asynchronous refresh
 
-TEST (MainComponentRefresh, aParameterReportedTwiceReachesItsBindingsOnceWithTheLastValue)
+TEST (MainComponentRefresh, aPendingValueReachesItsBindingsOnceAsLastReportedUnlessADataRefreshSupersedesIt)
 {
-    DisconnectedEditor editor;
-    pump();
-    std::vector<double> seen;
-    editor.view.addBinding (kParamReverbDecay, [&] (const Service::ParameterValue& v) { seen.push_back (v.value); });
-
-    std::thread reporter ([&] {
-        editor.main->parameterValueChanged (kParamReverbDecay, { ParamMap::kFloat, 0.25 });
-        editor.main->parameterValueChanged (kParamReverbDecay, { ParamMap::kFloat, 0.5 });
-    });
-    reporter.join();
-
-    ASSERT_TRUE (pumpUntil ([&] { return ! seen.empty(); }));
-    pump();
-    EXPECT_EQ (seen, (std::vector<double> { 0.5 }));
-}
-
-TEST (MainComponentRefresh, aDataRefreshSupersedesAPendingValue)
-{
-    DisconnectedEditor editor;
-    pump();
-    auto* knob = editor.view.mainKnobs()[0]; // 117, default 0.5
-    std::vector<double> seen;
-    editor.view.addBinding (kParamAmpKnobTop0, [&] (const Service::ParameterValue& v) { seen.push_back (v.value); });
-
-    editor.main->parameterValueChanged (kParamAmpKnobTop0, { ParamMap::kFloat, 0.9 });
-    editor.main->dataRefreshed();
-    ASSERT_TRUE (pumpUntil ([&] { return ! seen.empty(); }));
-    pump();
-    EXPECT_EQ (seen, (std::vector<double> { 0.5 }));
-    EXPECT_EQ (knob->_value, 0.5);
-}
-
-TEST (MainComponentRefresh, showsNotConnectedWithoutSpinnerOrBarAndAnUnknownFirmware)
-{
-    DisconnectedEditor editor;
-    pump();
-    auto& overlay = editor.view.overlay();
-    EXPECT_TRUE (overlay.isVisible());
-    EXPECT_EQ (overlay.getTitle(), "Not Connected");
-    EXPECT_EQ (overlay.getMessage(), "");
-    EXPECT_FALSE (overlay.getSpinner().isVisible());
-    EXPECT_EQ (overlay.getProgress(), -1.0);
-    EXPECT_EQ (editor.view.aboutText()._text, "Editor Version: 4.2.0.0\nFirmware Version: (unknown)\n");
-}
-
-TEST (MainComponentRefresh, hidesTheOverlayWhenIdleAndShowsTheUnitsFirmware)
-{
-    SimUnit::UnitOptions options;
-    options.dspVersion = { 4, 2, 1 };
-    ConnectedEditor editor (options);
-    ASSERT_TRUE (editor.attach());
-    auto& overlay = editor.view.overlay();
-    EXPECT_FALSE (overlay.isVisible());
-    EXPECT_EQ (overlay.getTitle(), "");
-    EXPECT_EQ (editor.view.aboutText()._text, "Editor Version: 4.2.0.0\nFirmware Version: 4.2.1\n");
+    // Reported twice from another thread; a data refresh after them shows the service's own value,
+    // the default 0.5 of 117.
+    for (const auto& [refresh, shown] : { std::pair { false, 0.9 }, { true, 0.5 } })
+    {
+        DisconnectedEditor editor;
+        pump();
+        std::vector<double> seen;
+        editor.view.addBinding (kParamAmpKnobTop0, [&] (const Service::ParameterValue& v) { seen.push_back (v.value); });
+        std::thread reporter ([&, refresh = refresh] {
+            editor.main->parameterValueChanged (kParamAmpKnobTop0, { ParamMap::kFloat, 0.25 });
+            editor.main->parameterValueChanged (kParamAmpKnobTop0, { ParamMap::kFloat, 0.9 });
+            if (refresh)
+                editor.main->dataRefreshed();
+        });
+        reporter.join();
+        ASSERT_TRUE (pumpUntil ([&] { return ! seen.empty(); }));
+        pump();
+        EXPECT_EQ (seen, (std::vector<double> { shown })) << refresh;
+        EXPECT_EQ (editor.view.mainKnobs()[0]->_value, shown) << refresh;
+    }
 }
 
 TEST (MainComponentRefresh, showsTheRefreshAsBusyWithoutABar)
@@ -989,10 +894,16 @@ TEST (MainComponentRefresh, showsAFirmwareTooOldAndAnErrorWithoutSpinnerOrAlert)
     }
 }
 
-TEST (MainComponentRefresh, followsTheUnitsPresetAndAmpSlots)
+TEST (MainComponentRefresh, hidesTheOverlayWhenIdleAndFollowsTheUnitsFirmwarePresetAndAmpSlots)
 {
-    ConnectedEditor editor;
+    SimUnit::UnitOptions options;
+    options.dspVersion = { 4, 2, 1 };
+    ConnectedEditor editor (options);
     ASSERT_TRUE (editor.attach());
+    EXPECT_FALSE (editor.view.overlay().isVisible());
+    EXPECT_EQ (editor.view.overlay().getTitle(), "");
+    EXPECT_EQ (editor.view.aboutText()._text, "Editor Version: 4.2.0.0\nFirmware Version: 4.2.1\n");
+
     editor.unit().pressFootswitch (3);
     ASSERT_TRUE (pumpUntil ([&] { return editor.view.presetSwitch()._currentPosition == 2; }));
     EXPECT_EQ (editor.view.presetSwitch()._currentPosition, editor.service.getCurrentPresetIndex());
@@ -1036,21 +947,20 @@ TEST (MainComponentErrors, setErrorFromAnotherThreadShowsOneAlertPerCallInOrder)
     EXPECT_EQ (alerts[0]->getNumButtons(), 1);
 }
 
-TEST (MainComponentErrors, cutsALongErrorTextAt511Characters)
+TEST (MainComponentErrors, cutsALongErrorAt511CharactersAndReportsARefusedParameter)
 {
-    DisconnectedEditor editor;
-    const std::string text (600, 'x');
-    editor.main->setError ("%s", text.c_str());
-    ASSERT_TRUE (pumpUntil ([] { return openAlerts().size() == 1; }));
-    EXPECT_EQ (openAlerts()[0]->getDescription(), "Error. " + juce::String (std::string (511, 'x')));
-}
-
-TEST (MainComponentErrors, aRefusedParameterShowsFailedToSetParameter)
-{
-    DisconnectedEditor editor;
-    editor.view.mainKnobs()[0]->_valueCallback (0.3);
-    ASSERT_TRUE (pumpUntil ([] { return openAlerts().size() == 1; }));
-    EXPECT_EQ (openAlerts()[0]->getDescription(), "Error. Failed to set parameter");
+    const std::string longText (600, 'x');
+    const struct { const char* what; std::function<void (MainComponentInspector&, MainComponent&)> cause; juce::String shown; } rows[] = {
+        { "long", [&] (auto&, auto& main) { main.setError ("%s", longText.c_str()); }, "Error. " + juce::String (std::string (511, 'x')) },
+        { "refused", [] (auto& view, auto&) { view.mainKnobs()[0]->_valueCallback (0.3); }, "Error. Failed to set parameter" },
+    };
+    for (const auto& row : rows)
+    {
+        DisconnectedEditor editor;
+        row.cause (editor.view, *editor.main);
+        ASSERT_TRUE (pumpUntil ([] { return openAlerts().size() == 1; })) << row.what;
+        EXPECT_EQ (openAlerts()[0]->getDescription(), row.shown) << row.what;
+    }
 }
 
 TEST (MainComponentErrors, aClosurePostedByAClosureRunsAtTheNextUpdate)

@@ -92,59 +92,21 @@ TEST (OverlayComponent, startsHiddenWithItsSpinnerShownAndNoBar)
 TEST (OverlayComponent, splitsTheStatusTextAtItsFirstLineBreak)
 {
     OverlayComponent overlay;
-    overlay.setStatusText ("Disconnected", false);
-    EXPECT_EQ (overlay.getTitle(), "Disconnected");
-    EXPECT_TRUE (overlay.getMessage().isEmpty());
-
-    overlay.setStatusText ("Error:\nA communication error occurred", true);
-    EXPECT_EQ (overlay.getTitle(), "Error:");
-    EXPECT_EQ (overlay.getMessage(), "A communication error occurred");
-
-    overlay.setStatusText ("\nonly a message", false);
-    EXPECT_TRUE (overlay.getTitle().isEmpty());
-    EXPECT_EQ (overlay.getMessage(), "only a message");
-
-    overlay.setStatusText ("Title\nfirst\nsecond", false);
-    EXPECT_EQ (overlay.getTitle(), "Title");
-    EXPECT_EQ (overlay.getMessage(), "first\nsecond");
-
-    overlay.setStatusText ("Title\n", false);
-    EXPECT_EQ (overlay.getTitle(), "Title");
-    EXPECT_TRUE (overlay.getMessage().isEmpty());
-
-    overlay.setStatusText ({}, false);
-    EXPECT_TRUE (overlay.getTitle().isEmpty());
-    EXPECT_TRUE (overlay.getMessage().isEmpty());
+    const struct { const char* text; bool error; const char* title; const char* message; } rows[] = {
+        { "Disconnected", false, "Disconnected", "" },
+        { "Error:\nA communication error occurred", true, "Error:", "A communication error occurred" },
+        { "\nonly a message", false, "", "only a message" },  { "Title\nfirst\nsecond", false, "Title", "first\nsecond" },
+        { "Title\n", false, "Title", "" },                    { "", false, "", "" },
+    };
+    for (const auto& row : rows)
+    {
+        overlay.setStatusText (row.text, row.error);
+        EXPECT_EQ (overlay.getTitle(), row.title) << row.text;
+        EXPECT_EQ (overlay.getMessage(), row.message) << row.text;
+    }
 }
 
-TEST (OverlayComponent, showsTheBarForAnyProgressFromZeroAndHidesItBelow)
-{
-    OverlayComponent overlay;
-    overlay.setProgress (0.0);
-    EXPECT_TRUE (overlay.getProgressBar().isVisible());
-    EXPECT_DOUBLE_EQ (overlay.getProgress(), 0.0);
-    overlay.setProgress (0.42);
-    EXPECT_TRUE (overlay.getProgressBar().isVisible());
-    EXPECT_DOUBLE_EQ (overlay.getProgress(), 0.42);
-    overlay.setProgress (-0.001);
-    EXPECT_FALSE (overlay.getProgressBar().isVisible());
-    EXPECT_DOUBLE_EQ (overlay.getProgress(), -0.001);
-}
-
-TEST (OverlayComponent, showsAndHidesItselfAndItsSpinner)
-{
-    OverlayComponent overlay;
-    overlay.setBusy (false);
-    EXPECT_FALSE (overlay.getSpinner().isVisible());
-    overlay.setBusy (true);
-    EXPECT_TRUE (overlay.getSpinner().isVisible());
-    overlay.showStatus (true);
-    EXPECT_TRUE (overlay.isVisible());
-    overlay.showStatus (false);
-    EXPECT_FALSE (overlay.isVisible());
-}
-
-TEST (OverlayComponent, worksThroughItsStatusDisplayInterface)
+TEST (OverlayComponent, showsAndHidesItselfItsSpinnerAndItsBarThroughItsStatusDisplayInterface)
 {
     OverlayComponent overlay;
     iStatusDisplay& display = overlay;
@@ -157,6 +119,18 @@ TEST (OverlayComponent, worksThroughItsStatusDisplayInterface)
     EXPECT_FALSE (overlay.getSpinner().isVisible());
     EXPECT_TRUE (overlay.isVisible());
     EXPECT_TRUE (overlay.getProgressBar().isVisible());
+    display.setBusy (true);
+    display.showStatus (false);
+    EXPECT_TRUE (overlay.getSpinner().isVisible());
+    EXPECT_FALSE (overlay.isVisible());
+
+    // The bar shows for any progress from zero and hides below it.
+    for (const auto& [progress, shown] : { std::pair { 0.0, true }, { 0.42, true }, { -0.001, false } })
+    {
+        display.setProgress (progress);
+        EXPECT_EQ (overlay.getProgressBar().isVisible(), shown) << progress;
+        EXPECT_DOUBLE_EQ (overlay.getProgress(), progress);
+    }
 }
 
 TEST (OverlayComponent, placesTheSpinnerBelowTheCentreAndTheBarAboveIt)
@@ -190,7 +164,7 @@ TEST (OverlayComponent, paintsATranslucentCoverAndADarkerRoundedBox)
     EXPECT_TRUE (near (image.getPixelAt (113, 346), juce::Colour (0xBB333333)));
 }
 
-TEST (OverlayComponent, paintsTheTitleFiftyAndTheMessageFifteenPixelsAboveTheBoxCentre)
+TEST (OverlayComponent, paintsTheTitleFiftyAndTheMessageFifteenPixelsAboveTheBoxCentreOnAtMostTwoLines)
 {
     OverlayComponent overlay;
     overlay.setBounds (0, 0, 624, 890);
@@ -209,16 +183,11 @@ TEST (OverlayComponent, paintsTheTitleFiftyAndTheMessageFifteenPixelsAboveTheBox
     EXPECT_EQ (whitePixelsInRows (image, 0, 418), 0);
     EXPECT_GT (whitePixelsInRows (image, 420, 441), 100);
     EXPECT_EQ (whitePixelsInRows (image, 443, 890), 0);
-}
 
-TEST (OverlayComponent, wrapsALongMessageOntoAtMostTwoLines)
-{
-    OverlayComponent overlay;
-    overlay.setBounds (0, 0, 624, 890);
-    overlay._messageFontHeight = 20.0f;
+    // A long message wraps onto at most two lines.
     overlay.setStatusText ("\nWORD WORD WORD WORD WORD WORD WORD WORD WORD WORD WORD WORD WORD WORD WORD WORD WORD WORD",
                            false);
-    const auto image = render (overlay);
+    image = render (overlay);
     // Two lines of 20 pixels centred on y = 430: nothing beyond 410 to 450.
     EXPECT_GT (whitePixelsInRows (image, 410, 430), 50);
     EXPECT_GT (whitePixelsInRows (image, 430, 450), 50);
@@ -249,15 +218,6 @@ TEST (OverlayComponent, takesTheKeyboardFocusFromAFieldBeneathAtTheNextPaint)
 }
 
 // ---------------------------------------------------------------------------------------------
-
-TEST (BusySpinner, startsStillWithTwelveSpokes)
-{
-    BusySpinner spinner;
-    EXPECT_EQ (spinner._step, 0);
-    EXPECT_EQ (spinner._spokeCount, 12);
-    EXPECT_EQ (spinner._interval, 100);
-    EXPECT_FALSE (spinner.isAnimating());
-}
 
 TEST (BusySpinner, drawsSpokesFrom10Point8To22Point8PixelsAnd4Point8Wide)
 {
@@ -314,6 +274,9 @@ TEST (BusySpinner, animatesOnlyWhileShowingAndResumesFromItsStep)
 {
     ShownOverlay shown;
     auto& spinner = shown.overlay.getSpinner();
+    EXPECT_FALSE (spinner.isAnimating()); // still until first painted while showing
+    EXPECT_EQ (spinner._step, 0);
+    EXPECT_EQ (spinner._interval, 100);
     shown.overlay.showStatus (true);
     ASSERT_TRUE (spinner.isShowing());
 
@@ -336,7 +299,7 @@ TEST (BusySpinner, animatesOnlyWhileShowingAndResumesFromItsStep)
     spinner.timerCallback();
     EXPECT_EQ (spinner._step, 3);
 
-    spinner._step = 11; // after the last spoke, the first
+    spinner._step = 11; // after the last of twelve spokes, the first
     spinner.timerCallback();
     EXPECT_EQ (spinner._step, 0);
 

@@ -62,12 +62,13 @@ TEST (ParamMap, matchesTheFingerprintOfTheUnitsParameterTable)
     EXPECT_EQ (hash, 0x1387a005562776feull) << text;
 }
 
-TEST (ParamMap, typesEveryValueByItsParameterAndKeysItByItsId)
+TEST (ParamMap, typesEveryValueByItsParameterAndFindsEachInfoByItsIdAndNothingElse)
 {
     // What the fingerprint leaves out: the value types of the range, the default and the options,
     // and the two other ids.
     for (const Info* i : paramMap().getAllParameterInfo())
     {
+        EXPECT_EQ (paramMap().findParameterInfo (TovarekMk2ParamID (i->id)), i) << i->id;
         EXPECT_EQ (i->valueKey, i->id);
         EXPECT_EQ (i->wireId, i->id);
         EXPECT_EQ (i->min.type, i->valueType) << i->id;
@@ -76,12 +77,6 @@ TEST (ParamMap, typesEveryValueByItsParameterAndKeysItByItsId)
         for (const auto& option : i->options)
             EXPECT_EQ (option.value.type, TovarekMk2ParamMap::kInteger) << i->id;
     }
-}
-
-TEST (ParamMap, findsEachStoredInfoByItsIdAndNothingElse)
-{
-    for (const Info* i : paramMap().getAllParameterInfo())
-        EXPECT_EQ (paramMap().findParameterInfo (TovarekMk2ParamID (i->id)), i) << i->id;
     for (uint32_t id : { 6u, 15u, 22u, 102u, 129u, 196u, 215u, 304u, 0x1000u, 0x1001u, 0x1002u, 0x1003u, 0x1004u,
                          0x1005u, 0xFFFFFFFFu })
         EXPECT_EQ (paramMap().findParameterInfo (TovarekMk2ParamID (id)), nullptr) << id;
@@ -207,7 +202,7 @@ TEST (OptionLookup, stepsWithinTheRangeWithoutWrapping)
 // ---------------------------------------------------------------------------------------------
 // Blocks
 
-TEST (Blocks, nameEachBlockAndItsOnOffParameter)
+TEST (Blocks, nameEachBlockAndItsOnOffParameterAndNothingBeyondTheLast)
 {
     using B = TovarekMk2ParamMap::BlockID;
     const struct { B block; const char* label; uint32_t enable; } expected[] = {
@@ -220,10 +215,6 @@ TEST (Blocks, nameEachBlockAndItsOnOffParameter)
         EXPECT_STREQ (TovarekMk2::getBlockLabel (expected[k].block), expected[k].label);
         EXPECT_EQ (uint32_t (TovarekMk2::getBlockEnableParameter (expected[k].block)), expected[k].enable);
     }
-}
-
-TEST (Blocks, giveNoLabelAndNoKnownParameterBeyondTheLastBlock)
-{
     const auto beyond = TovarekMk2ParamMap::BlockID (8);
     EXPECT_STREQ (TovarekMk2::getBlockLabel (beyond), "");
     EXPECT_EQ (paramMap().findParameterInfo (TovarekMk2::getBlockEnableParameter (beyond)), nullptr);

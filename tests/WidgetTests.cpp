@@ -144,23 +144,17 @@ TEST (FilmStripKnob, picksTheFrameByRoundingHalfUpInItsRangeAndClamps)
     }
 }
 
-TEST (FilmStripKnob, drawsNothingBeforeItHasAStrip)
+TEST (FilmStripKnob, drawsNothingWithoutAStripThenTheCellFittedAndCentredInWideAndTallBounds)
 {
     FilmStripKnob knob;
-    knob.setSize (10, 10);
-    knob.setValue (0.7);
+    knob.setSize (40, 20);
+    knob.setValue (1.0);
     EXPECT_EQ (knob._cellX, 0);
     EXPECT_EQ (knob._cellY, 0);
     EXPECT_EQ (frameShown (knob), -1);
-}
-
-TEST (FilmStripKnob, drawsTheCellFittedAndCentredInWideAndTallBounds)
-{
-    FilmStripKnob knob;
     knob.setFilmStrip (numberedStrip (1, 2), 1, 2, -1);
-    knob.setValue (1.0);
 
-    knob.setSize (40, 20); // drawn 20 x 20 at x = 10
+    // Drawn 20 x 20 at x = 10.
     auto image = render (knob);
     EXPECT_EQ (image.getPixelAt (5, 10).getAlpha(), 0);
     EXPECT_EQ (image.getPixelAt (34, 10).getAlpha(), 0);
@@ -456,7 +450,6 @@ TEST (SimpleTextButton, startsWithItsTextAndNoImages)
     EXPECT_EQ (button._offTextColour.getARGB(), 0u);
     EXPECT_EQ (button._onTextColour.getARGB(), 0u);
     EXPECT_EQ (button._justification, juce::Justification (juce::Justification::centred));
-    EXPECT_TRUE (button._highlightWhilePressed);
 }
 
 TEST (SimpleLabel, switchesToTheOnTextColourOnlyWhilePressed)
@@ -624,12 +617,10 @@ TEST (SimpleEditLabel, givesTheLabelAndItsEditorOneColourScheme)
     SimpleEditLabel label;
     const juce::Colour grey (0xff959595);
     label.setColours (grey);
-    EXPECT_EQ (label.findColour (juce::Label::textColourId), grey);
-    EXPECT_EQ (label.findColour (juce::TextEditor::textColourId), grey);
-    EXPECT_EQ (label.findColour (juce::TextEditor::outlineColourId), grey);
-    EXPECT_EQ (label.findColour (juce::TextEditor::highlightColourId), grey);
+    for (int id : { (int) juce::Label::textColourId, (int) juce::TextEditor::textColourId, (int) juce::TextEditor::outlineColourId,
+                    (int) juce::TextEditor::highlightColourId, (int) juce::TextEditor::focusedOutlineColourId })
+        EXPECT_EQ (label.findColour (id), grey) << std::hex << id;
     EXPECT_EQ (label.findColour (juce::TextEditor::highlightedTextColourId), juce::Colour (0xff000000)); // contrasting
-    EXPECT_EQ (label.findColour (juce::TextEditor::focusedOutlineColourId), grey);
     EXPECT_EQ (label.findColour (juce::CaretComponent::caretColourId), juce::Colour (0xff6a6a6a)); // 0x95 / 1.4
     label.setColours (juce::Colour (0xff101010)); // a dark colour: white contrasts
     EXPECT_EQ (label.findColour (juce::TextEditor::highlightedTextColourId), juce::Colour (0xffffffff));
@@ -674,11 +665,20 @@ TEST (SimpleEditLabel, startsADragWithoutAGetterFromTheLastStartValue)
     EXPECT_DOUBLE_EQ (withoutSetter._dragStartValue, 1.0);
 }
 
-
-TEST (SimpleEditLabel, goesBackToTheLastAcceptedTextWhenTheValidatorRefuses)
+TEST (SimpleEditLabel, acceptsEveryEditWithoutAValidatorAndGoesBackWhenItsValidatorRefuses)
 {
     ShownLabel shown;
     auto& label = shown.label;
+    typeAndCommit (label, "abc");
+    EXPECT_EQ (label.getText(), "abc");
+    EXPECT_EQ (label._lastAcceptedText, "abc");
+
+    // A discarded edit (focus lost) is no edit at all.
+    label.showEditor();
+    label.getCurrentTextEditor()->setText ("xyz", false);
+    label.hideEditor (true);
+    EXPECT_EQ (label.getText(), "abc");
+
     std::vector<juce::String> asked;
     label._validator = [&] (const juce::String& text) {
         asked.push_back (text);
@@ -698,19 +698,4 @@ TEST (SimpleEditLabel, goesBackToTheLastAcceptedTextWhenTheValidatorRefuses)
 
     typeAndCommit (label, "900");
     EXPECT_EQ (label.getText(), "75");
-}
-
-TEST (SimpleEditLabel, acceptsEveryEditWithoutAValidator)
-{
-    ShownLabel shown;
-    auto& label = shown.label;
-    typeAndCommit (label, "abc");
-    EXPECT_EQ (label.getText(), "abc");
-    EXPECT_EQ (label._lastAcceptedText, "abc");
-
-    // A discarded edit (focus lost) is no edit at all.
-    label.showEditor();
-    label.getCurrentTextEditor()->setText ("xyz", false);
-    label.hideEditor (true);
-    EXPECT_EQ (label.getText(), "abc");
 }
