@@ -139,12 +139,19 @@ TEST (BlockChecksum, rotatesRightThenAddsEachByte)
     EXPECT_EQ (blockChecksum (mixed.data(), mixed.size()), referenceChecksum (mixed));
 }
 
-// Commands of one packet: ping, a parameter (the low 16 bits of its id and the float's bits) and
-// a program change (the low byte of the number).
+// Commands of one packet: a status request, whose report reaches the handler, ping, a parameter
+// (the low 16 bits of its id and the float's bits) and a program change (the low byte of the number).
 TEST_F (ProtocolWire, onePacketCommandsSendTheirPacketAndTakeEffect)
 {
     bool alive = false;
+    unit.setStatus ({ 200, 2, 3, 1, 0 });
+    const auto& handler = connection->handler();
     const std::tuple<std::function<bool()>, Bytes> rows[] = {
+        { [&] {
+             return protocol.requestStatus().ok && handler.waitForStatuses (1, kWait)
+                    && handler.statuses().at (0) == Bytes { 0, 0, 0, 0, 0, 0, 200, 0, 2, 3, 1, 0 };
+         },
+          { 0xCE, 0x00 } },
         { [&] { return protocol.ping (alive).ok && alive; }, { 0xB4, 0x00 } },
         { [&] { return protocol.setParameter (0x1234, 1.0f).ok; }, { 0xC7, 0x08, 0x34, 0x12, 0x00, 0x00, 0x00, 0x00, 0x80, 0x3F } },
         { [&] { return protocol.setParameter (0x71234, -0.5f).ok; }, { 0xC7, 0x08, 0x34, 0x12, 0x00, 0x00, 0x00, 0x00, 0x00, 0xBF } },
@@ -392,15 +399,6 @@ TEST_F (ProtocolWire, programRequestSendsCA00AndTakesPayloadByteZero)
         EXPECT_EQ (program, expected);
         EXPECT_EQ (protocol.getState(), KorvantalProtocol::kConnected);
     }
-}
-
-TEST_F (ProtocolWire, statusRequestSendsCE00AndTheReportReachesTheHandler)
-{
-    unit.setStatus ({ 200, 2, 3, 1, 0 });
-    ASSERT_TRUE (protocol.requestStatus().ok);
-    ASSERT_TRUE (connection->handler().waitForStatuses (1, kWait));
-    EXPECT_EQ (unit.hostPackets(), (std::vector<Bytes> { { 0xCE, 0x00 } }));
-    EXPECT_EQ (connection->handler().statuses().at (0), (Bytes { 0, 0, 0, 0, 0, 0, 200, 0, 2, 3, 1, 0 }));
 }
 
 // One thread holds the operation lock in a block read whose start answer the unit delays; an
