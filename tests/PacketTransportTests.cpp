@@ -27,76 +27,67 @@ class RecordingPacketHandler : public IDevicePacketIO::Handler
 public:
     void connectionStateChanged (int state) override
     {
-        std::lock_guard<std::mutex> lock (_mutex);
-        _callsAfterDetach += _detached ? 1 : 0;
-        _states.push_back (state);
-        _changed.notify_all();
+        record ([&] { _states.push_back (state); });
     }
 
     void packetReceived (const uint8_t* data, size_t length) override
     {
         if (onPacket)
             onPacket();
-        std::lock_guard<std::mutex> lock (_mutex);
-        _callsAfterDetach += _detached ? 1 : 0;
-        _packets.emplace_back (data, data + length);
-        _packetThread = std::this_thread::get_id();
-        _changed.notify_all();
+        record ([&] {
+            _packets.emplace_back (data, data + length);
+            _packetThread = std::this_thread::get_id();
+        });
     }
 
     // From now on any callback counts as a violation.
-    void markDetached()
-    {
-        std::lock_guard<std::mutex> lock (_mutex);
-        _detached = true;
-    }
+    void markDetached() { locked ([this] { return _detached = true; }); }
 
     bool waitForState (int state)
     {
-        std::unique_lock<std::mutex> lock (_mutex);
-        return _changed.wait_for (lock, kBound, [&] { return std::find (_states.begin(), _states.end(), state) != _states.end(); });
+        return waitUntil ([&] { return std::find (_states.begin(), _states.end(), state) != _states.end(); });
     }
 
-    bool waitForPackets (size_t count)
-    {
-        std::unique_lock<std::mutex> lock (_mutex);
-        return _changed.wait_for (lock, kBound, [&] { return _packets.size() >= count; });
-    }
+    bool waitForPackets (size_t count) { return waitUntil ([&] { return _packets.size() >= count; }); }
 
-    std::vector<int> states() const
-    {
-        std::lock_guard<std::mutex> lock (_mutex);
-        return _states;
-    }
+    std::vector<int> states() const { return locked ([this] { return _states; }); }
+    std::vector<Bytes> packets() const { return locked ([this] { return _packets; }); }
+    std::thread::id packetThread() const { return locked ([this] { return _packetThread; }); }
+    size_t callsAfterDetach() const { return locked ([this] { return _callsAfterDetach; }); }
 
     // What followed the reader's start; a handler attached before it first hears 0.
     std::vector<int> statesSinceRunning() const
     {
-        std::lock_guard<std::mutex> lock (_mutex);
-        return std::vector<int> (std::find (_states.begin(), _states.end(), IDevicePacketIO::kRunning), _states.end());
-    }
-
-    std::vector<Bytes> packets() const
-    {
-        std::lock_guard<std::mutex> lock (_mutex);
-        return _packets;
-    }
-
-    std::thread::id packetThread() const
-    {
-        std::lock_guard<std::mutex> lock (_mutex);
-        return _packetThread;
-    }
-
-    size_t callsAfterDetach() const
-    {
-        std::lock_guard<std::mutex> lock (_mutex);
-        return _callsAfterDetach;
+        const auto all = states();
+        return std::vector<int> (std::find (all.begin(), all.end(), IDevicePacketIO::kRunning), all.end());
     }
 
     std::function<void()> onPacket;   // set before the handler is attached
 
 private:
+    template <typename Read>
+    auto locked (Read read) const -> decltype (read())
+    {
+        std::lock_guard<std::mutex> lock (_mutex);
+        return read();
+    }
+
+    template <typename Change>
+    void record (Change change)
+    {
+        std::lock_guard<std::mutex> lock (_mutex);
+        _callsAfterDetach += _detached ? 1 : 0;
+        change();
+        _changed.notify_all();
+    }
+
+    template <typename Done>
+    bool waitUntil (Done done)
+    {
+        std::unique_lock<std::mutex> lock (_mutex);
+        return _changed.wait_for (lock, kBound, done);
+    }
+
     mutable std::mutex _mutex;
     std::condition_variable _changed;
     std::vector<int> _states;
@@ -275,17 +266,13 @@ TEST (PacketTransportFaultyDevice, neverHandsUpMoreThanOneReportOfBytes)
     EXPECT_EQ (handler.packets()[0].size(), 64u);
 }
 
-TEST_F (PacketTransport, readsWholeReportsOfSixtyFourBytesWithAOneSecondTimeOut)
+// The reader reads whole reports of 64 bytes with a one-second time-out, and waits in its read
+// without any lock, so a packet goes out while it waits.
+TEST_F (PacketTransport, readsWholeReportsAndSendsWhileTheReaderWaitsForInput)
 {
     startTransport();
     ASSERT_TRUE (bus.waitForReadsInProgress (path, 1, kBound));
     EXPECT_EQ (bus.lastReadRequest(), (std::pair<size_t, int> { 64, 1000 }));
-}
-
-// The reader waits in its read without any lock, so a packet goes out while it waits.
-TEST_F (PacketTransport, sendsWhileTheReaderWaitsForInput)
-{
-    startTransport();
     // Three tries: a read may time out and start again just as a write goes out. A reader that
     // held a lock through its read would let no write through while it waits.
     for (int i = 0; i < 3; ++i)

@@ -139,12 +139,32 @@ TEST (BlockChecksum, rotatesRightThenAddsEachByte)
     EXPECT_EQ (blockChecksum (mixed.data(), mixed.size()), referenceChecksum (mixed));
 }
 
-TEST_F (ProtocolWire, pingSendsB400AndFindsTheUnitAlive)
+// Commands of one packet: a status request, whose report reaches the handler, ping, a parameter
+// (the low 16 bits of its id and the float's bits) and a program change (the low byte of the number).
+TEST_F (ProtocolWire, onePacketCommandsSendTheirPacketAndTakeEffect)
 {
     bool alive = false;
-    ASSERT_TRUE (protocol.ping (alive).ok);
-    EXPECT_TRUE (alive);
-    EXPECT_EQ (unit.hostPackets(), (std::vector<Bytes> { { 0xB4, 0x00 } }));
+    unit.setStatus ({ 200, 2, 3, 1, 0 });
+    const auto& handler = connection->handler();
+    const std::tuple<std::function<bool()>, Bytes> rows[] = {
+        { [&] {
+             return protocol.requestStatus().ok && handler.waitForStatuses (1, kWait)
+                    && handler.statuses().at (0) == Bytes { 0, 0, 0, 0, 0, 0, 200, 0, 2, 3, 1, 0 };
+         },
+          { 0xCE, 0x00 } },
+        { [&] { return protocol.ping (alive).ok && alive; }, { 0xB4, 0x00 } },
+        { [&] { return protocol.setParameter (0x1234, 1.0f).ok; }, { 0xC7, 0x08, 0x34, 0x12, 0x00, 0x00, 0x00, 0x00, 0x80, 0x3F } },
+        { [&] { return protocol.setParameter (0x71234, -0.5f).ok; }, { 0xC7, 0x08, 0x34, 0x12, 0x00, 0x00, 0x00, 0x00, 0x00, 0xBF } },
+        { [&] { return protocol.setCurrentPreset (3).ok && unit.currentProgram() == 3; }, { 0xC9, 0x01, 0x03 } },
+        { [&] { return protocol.setCurrentPreset (0x102).ok && unit.currentProgram() == 2; }, { 0xC9, 0x01, 0x02 } },
+    };
+
+    for (const auto& [run, packet] : rows)
+    {
+        unit.clearHostPackets();
+        EXPECT_TRUE (run()) << int (packet[0]);
+        EXPECT_EQ (unit.hostPackets(), (std::vector<Bytes> { packet }));
+    }
 }
 
 TEST_F (ProtocolWire, versionRequestFillsBothVersionsAndTheExtraCode)
@@ -321,21 +341,6 @@ TEST_F (ProtocolWire, longerAnswerThanTheBlockKeepsOnlyTheBlock)
     EXPECT_EQ (text, "AB");
 }
 
-TEST_F (ProtocolWire, setParameterSendsTheLow16BitsOfTheIdAndTheFloatBits)
-{
-    const std::tuple<int, float, Bytes> rows[] = {
-        { 0x1234, 1.0f, { 0xC7, 0x08, 0x34, 0x12, 0x00, 0x00, 0x00, 0x00, 0x80, 0x3F } },
-        { 0x71234, -0.5f, { 0xC7, 0x08, 0x34, 0x12, 0x00, 0x00, 0x00, 0x00, 0x00, 0xBF } },
-    };
-
-    for (const auto& [id, value, packet] : rows)
-    {
-        unit.clearHostPackets();
-        ASSERT_TRUE (protocol.setParameter (id, value).ok);
-        EXPECT_EQ (unit.hostPackets(), (std::vector<Bytes> { packet })) << "id " << id;
-    }
-}
-
 TEST_F (ProtocolWire, firmwareStartCarriesTheDspNumberAndTheStartKey)
 {
     const Bytes image = makeLoaderImage ({ 4, 3, 0 }, 98);
@@ -372,19 +377,6 @@ TEST_F (ProtocolWire, emptyFirmwareImageStillSendsOneEmptyChunkAndReportsAllSent
     EXPECT_EQ (progress, (std::vector<double> { 1.0 }));
 }
 
-TEST_F (ProtocolWire, programChangeSendsTheLowByteOfTheNumber)
-{
-    const std::pair<uint32_t, uint8_t> rows[] = { { 3, 3 }, { 0x102, 2 } };
-
-    for (const auto& [program, sent] : rows)
-    {
-        unit.clearHostPackets();
-        ASSERT_TRUE (protocol.setCurrentPreset (program).ok);
-        EXPECT_EQ (unit.hostPackets(), (std::vector<Bytes> { { 0xC9, 0x01, sent } }));
-        EXPECT_EQ (unit.currentProgram(), sent);
-    }
-}
-
 // The program is payload byte 0 of the answer buffer, which starts zeroed: an answer without its
 // byte yields 0, not the filler of the report, and is no error.
 TEST_F (ProtocolWire, programRequestSendsCA00AndTakesPayloadByteZero)
@@ -407,15 +399,6 @@ TEST_F (ProtocolWire, programRequestSendsCA00AndTakesPayloadByteZero)
         EXPECT_EQ (program, expected);
         EXPECT_EQ (protocol.getState(), KorvantalProtocol::kConnected);
     }
-}
-
-TEST_F (ProtocolWire, statusRequestSendsCE00AndTheReportReachesTheHandler)
-{
-    unit.setStatus ({ 200, 2, 3, 1, 0 });
-    ASSERT_TRUE (protocol.requestStatus().ok);
-    ASSERT_TRUE (connection->handler().waitForStatuses (1, kWait));
-    EXPECT_EQ (unit.hostPackets(), (std::vector<Bytes> { { 0xCE, 0x00 } }));
-    EXPECT_EQ (connection->handler().statuses().at (0), (Bytes { 0, 0, 0, 0, 0, 0, 200, 0, 2, 3, 1, 0 }));
 }
 
 // One thread holds the operation lock in a block read whose start answer the unit delays; an

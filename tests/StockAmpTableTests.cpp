@@ -86,6 +86,7 @@ TEST (StockAmpTable, holdsTheRowsInMenuOrderWithTheirFileLengths)
     EXPECT_EQ (getStockAmpMenuTexts()[25], "Power KT88");
 }
 
+// Only the impulse lines (segment 2's words) of rows 10 and 13 end with carriage returns.
 TEST (StockAmpTable, everyFileHasTheStockShape)
 {
     for (size_t row = 0; row < kStockAmpCount; ++row)
@@ -102,6 +103,7 @@ TEST (StockAmpTable, everyFileHasTheStockShape)
 
         // Segments of 1024, 17, 2048 and 1024 words, two empty lines between, one after the last.
         const size_t words[4] = { 1024, 17, 2048, 1024 };
+        const bool withReturns = row == 10 || row == 13;
         size_t line = 6;
         for (int segment = 0; segment < 4; ++segment)
         {
@@ -109,7 +111,8 @@ TEST (StockAmpTable, everyFileHasTheStockShape)
             for (size_t w = 1; w <= words[segment]; ++w)
             {
                 std::string word = lines[line + w];
-                if (! word.empty() && word.back() == '\r')
+                ASSERT_EQ (! word.empty() && word.back() == '\r', withReturns && segment == 2) << "line " << line + w;
+                if (withReturns && segment == 2)
                     word.pop_back();
                 ASSERT_EQ (word.size(), 10u) << "line " << line + w;
                 ASSERT_EQ (word.find_first_not_of ("0123456789abcdef", 2), std::string::npos) << word;
@@ -127,28 +130,6 @@ TEST (StockAmpTable, everyFileHasTheStockShape)
         EXPECT_EQ (line, 4134u);
         EXPECT_EQ (lines.back(), "");
         EXPECT_EQ (rowText (row).find ("CRC ="), std::string::npos);
-    }
-}
-
-TEST (StockAmpTable, onlyTheImpulseLinesOfRows10And13EndWithCarriageReturns)
-{
-    for (size_t row = 0; row < kStockAmpCount; ++row)
-    {
-        SCOPED_TRACE (row);
-        const std::vector<std::string> lines = splitLines (rowText (row));
-        const bool withReturns = row == 10 || row == 13;
-        size_t returns = 0;
-        for (size_t i = 0; i < lines.size(); ++i)
-        {
-            if (! lines[i].empty() && lines[i].back() == '\r')
-            {
-                ++returns;
-                // Segment 2's word lines are lines 1057 to 3104 (counting from 1).
-                EXPECT_GE (i, 1056u);
-                EXPECT_LE (i, 3103u);
-            }
-        }
-        EXPECT_EQ (returns, withReturns ? 2048u : 0u);
     }
 }
 
@@ -230,6 +211,7 @@ TEST_F (StockAmpTableParsed, copyByRowGivesAnIndependentRecordUpToRow25)
     EXPECT_EQ (StockAmpTable[25].amp->nameAndID.id, 993u);
 }
 
+// Freeing empties every row: copy and find then fail.
 TEST_F (StockAmpTableParsed, copyByRow26OrAnUnparsedRowFails)
 {
     Amp amp;
@@ -239,9 +221,13 @@ TEST_F (StockAmpTableParsed, copyByRow26OrAnUnparsedRowFails)
     EXPECT_EQ (amp.nameAndID.id, 0u);
 
     freeAllStockAmps();
+    for (const auto& entry : StockAmpTable)
+        EXPECT_EQ (entry.amp, nullptr);
     const Korvantal::Result unparsed = copyStockAmp (0, amp);
     EXPECT_FALSE (unparsed.ok);
     EXPECT_EQ (unparsed.message, "Amp data not found!");
+    size_t row = 0;
+    EXPECT_FALSE (findStockAmpRow (10, row).ok);
 }
 
 TEST_F (StockAmpTableParsed, findByAmpIdGivesTheFirstRowHoldingIt)
@@ -259,12 +245,9 @@ TEST_F (StockAmpTableParsed, findByAmpIdGivesTheFirstRowHoldingIt)
     EXPECT_FALSE (missing.ok);
     EXPECT_EQ (missing.message, "Amp data not found!");
     EXPECT_EQ (row, 99u);
-}
 
-TEST_F (StockAmpTableParsed, findByAmpIdPrefersTheLowerRowAndSkipsUnparsedRows)
-{
+    // The lower of two rows holding the id wins; an unparsed row is skipped.
     StockAmpTable[5].amp->nameAndID.id = 10;
-    size_t row = 99;
     ASSERT_TRUE (findStockAmpRow (10, row).ok);
     EXPECT_EQ (row, 0u);
 
@@ -273,15 +256,6 @@ TEST_F (StockAmpTableParsed, findByAmpIdPrefersTheLowerRowAndSkipsUnparsedRows)
     EXPECT_TRUE (findStockAmpRow (10, row).ok);
     EXPECT_EQ (row, 5u);
     StockAmpTable[0].amp = first;
-}
-
-TEST_F (StockAmpTableParsed, freeingLeavesEveryRowEmpty)
-{
-    freeAllStockAmps();
-    for (const auto& entry : StockAmpTable)
-        EXPECT_EQ (entry.amp, nullptr);
-    size_t row = 0;
-    EXPECT_FALSE (findStockAmpRow (10, row).ok);
 }
 
 TEST (StockAmpTable, parsingReadsExactlyTheTextLength)

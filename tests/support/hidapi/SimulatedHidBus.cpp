@@ -156,12 +156,6 @@ bool Bus::isPlugged (const std::string& path) const
     return _impl->findPluggedLocked (path) != nullptr;
 }
 
-size_t Bus::pluggedCount() const
-{
-    std::lock_guard<std::mutex> lock (_impl->mutex);
-    return _impl->endpoints.size();
-}
-
 size_t Bus::openHandleCount() const
 {
     std::lock_guard<std::mutex> lock (_impl->mutex);
@@ -482,7 +476,6 @@ void RecordingDevice::onHostWrite (const uint8_t* data, size_t length)
 {
     std::lock_guard<std::mutex> lock (_mutex);
     _writes.emplace_back (data, data + length);
-    _changed.notify_all();
 }
 
 std::vector<std::vector<uint8_t>> RecordingDevice::writes() const
@@ -495,12 +488,6 @@ size_t RecordingDevice::writeCount() const
 {
     std::lock_guard<std::mutex> lock (_mutex);
     return _writes.size();
-}
-
-bool RecordingDevice::waitForWrites (size_t count, std::chrono::milliseconds timeout) const
-{
-    std::unique_lock<std::mutex> lock (_mutex);
-    return _changed.wait_for (lock, timeout, [this, count] { return _writes.size() >= count; });
 }
 
 } // namespace SimHid

@@ -73,7 +73,6 @@ public:
     void setWriteResult (const std::string& path, std::optional<int> result);
 
     bool isPlugged (const std::string& path) const;
-    size_t pluggedCount() const;
     size_t openHandleCount() const;                            // all live handles, stale ones included
     size_t openHandleCount (const std::string& path) const;    // handles of the device plugged there
     size_t writeCount() const;                                 // hid_write calls that reached a device
@@ -108,12 +107,9 @@ public:
 
     std::vector<std::vector<uint8_t>> writes() const;
     size_t writeCount() const;
-    // Blocks until at least `count` reports arrived, or the time-out ends.
-    bool waitForWrites (size_t count, std::chrono::milliseconds timeout) const;
 
 private:
     mutable std::mutex _mutex;                  // guards _writes
-    mutable std::condition_variable _changed;
     std::vector<std::vector<uint8_t>> _writes;
 };
 

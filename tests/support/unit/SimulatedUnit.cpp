@@ -401,12 +401,6 @@ bool SimulatedUnit::waitUntilIdle (std::chrono::milliseconds timeout) const
     return _changed.wait_for (lock, timeout, [&] { return _inbox.empty() && _outbox.empty() && ! _busy; });
 }
 
-size_t SimulatedUnit::reportsSent() const
-{
-    std::lock_guard<std::mutex> lock (_mutex);
-    return _reportsSent;
-}
-
 void SimulatedUnit::onHostWrite (const uint8_t* data, size_t length)
 {
     if (length < 1)
@@ -505,9 +499,6 @@ void SimulatedUnit::run()
 
         lock.lock();
         _busy = false;
-
-        if (next.what == Outgoing::Report && plugged)
-            ++_reportsSent;
 
         if (next.what == Outgoing::Replug)
         {

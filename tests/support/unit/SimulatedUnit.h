@@ -79,7 +79,6 @@ class SimulatedUnit : public SimHid::SimulatedDevice
 {
 public:
     static constexpr uint32_t kPresetSlots = 8;   // index 0 is the edit buffer, 1 to 7 the programs
-    static constexpr uint32_t kFirstUserSlot = 4; // user amp and cabinet slots 4 to 6
     static constexpr size_t kReportSize = 64;
     static constexpr size_t kStatusPayloadSize = 12;
 
@@ -131,7 +130,6 @@ public:
     bool waitForHostPackets (size_t count, std::chrono::milliseconds timeout) const;
     // True once every received packet is handled and every scheduled report is out.
     bool waitUntilIdle (std::chrono::milliseconds timeout) const;
-    size_t reportsSent() const;
 
     void onHostWrite (const uint8_t* data, size_t length) override;
 
@@ -190,7 +188,6 @@ private:
     std::multimap<Clock::time_point, Scheduled> _outbox; // equal times keep their order
     Clock::time_point _lastDue {};
     bool _busy = false;                                 // the thread is handling or sending
-    size_t _reportsSent = 0;
 
     std::vector<std::pair<Fault, int>> _faults;         // with the count of matching packets seen
     std::vector<Report> _hostPackets;
