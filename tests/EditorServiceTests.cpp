@@ -433,7 +433,26 @@ const std::vector<std::string> kFullRefreshRequests {
     "read 5/4", "read 9/4", "read 5/5", "read 9/5", "read 5/6", "read 9/6",
     "status?"
 };
+
+// A service refreshed from a connected unit, its packets and events cleared.
+struct ConnectedService : testing::Test
+{
+    void SetUp() override
+    {
+        ASSERT_TRUE (rig.connectAndRefresh());
+        rig.unit().clearHostPackets();
+        rig.recorder().clear();
+    }
+
+    ServiceRig rig;
+};
 } // namespace
+
+using EditorServiceParametersLive = ConnectedService;
+using EditorServiceTasks = ConnectedService;
+using EditorServiceChangePreset = ConnectedService;
+using EditorServiceConnection = ConnectedService;
+using EditorServiceLifetime = ConnectedService;
 
 TEST (EditorServiceRefresh, readsVersionsGlobalsEditBufferAndSlotNamesThenAsksForStatus)
 {
@@ -530,13 +549,8 @@ TEST (EditorServiceRefresh, keepsTheSlotNamesReadBeforeAFailureAndShowsTheError)
     EXPECT_EQ (rig.service().getAmpName (2), "?");
 }
 
-TEST (EditorServiceParametersLive, sendsASetParameterPacketStoresAndTells)
+TEST_F (EditorServiceParametersLive, sendsASetParameterPacketStoresAndTells)
 {
-    ServiceRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.unit().clearHostPackets();
-    rig.recorder().clear();
-
     ASSERT_TRUE (rig.service().setParameterValue (kParamReverbDecay, { TovarekMk2ParamMap::kFloat, 0.75 }).ok);
     ASSERT_TRUE (rig.recorder().waitFor ("param 146"));
 
@@ -675,7 +689,7 @@ enum class ReRead { None, KeepsModified, Full };
 
 // What each report from the unit does, row by row from the unit's state after a refresh (program 1,
 // amp, cabinet and favourite switch 1); each row follows the rows above it.
-TEST (EditorServiceParametersLive, followsTheUnitsReportsAsTheTableSays)
+TEST_F (EditorServiceParametersLive, followsTheUnitsReportsAsTheTableSays)
 {
     struct Row
     {
@@ -712,9 +726,6 @@ TEST (EditorServiceParametersLive, followsTheUnitsReportsAsTheTableSays)
         { "status moves the favourite switch", statusReport (0, 5, 4, 4, 0), "favSwIdx = 3",       4, 3, ReRead::KeepsModified, { { kParamStatusLevel, 0.0 } } },
         { "status moves it onto the loaded preset", statusReport (0, 5, 4, 1, 1), "favSwIdx = 0", 4, 3, ReRead::None, { { kParamStatusLevel, 0.0 } } },
     };
-
-    ServiceRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
 
     for (const auto& row : rows)
     {
@@ -764,12 +775,8 @@ TEST (EditorServiceParametersLive, followsTheUnitsReportsAsTheTableSays)
 // A knob turned on the unit during a task is not stored, but re-read when the task ends, before
 // its completion. One turned while the edit buffer is re-read in Idle is newer than the re-read's
 // snapshot: the mirror and the listeners end with it.
-TEST (EditorServiceParametersLive, keepAKnobTurnedDuringABackupOrARereadOfTheEditBuffer)
+TEST_F (EditorServiceParametersLive, keepAKnobTurnedDuringABackupOrARereadOfTheEditBuffer)
 {
-    ServiceRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.recorder().clear();
-
     // Turned while the backup reads preset 1: the unit reports it between two of the backup's answers.
     ASSERT_TRUE (rig.service().beginBackup ([&] (double p)
     {
@@ -799,13 +806,8 @@ TEST (EditorServiceParametersLive, keepAKnobTurnedDuringABackupOrARereadOfTheEdi
     EXPECT_EQ (value.value, 0.625);
 }
 
-TEST (EditorServiceTasks, sendAnAmpToAUserSlotThenACabinetToTheEditBuffer)
+TEST_F (EditorServiceTasks, sendAnAmpToAUserSlotThenACabinetToTheEditBuffer)
 {
-    ServiceRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.unit().clearHostPackets();
-    rig.recorder().clear();
-
     const auto amp = makeAmp ("Tweed", 42);
     ASSERT_TRUE (rig.service().setAmpData (1, amp).ok);
     ASSERT_TRUE (rig.recorder().waitFor ("data"));
@@ -840,12 +842,8 @@ TEST (EditorServiceTasks, sendAnAmpToAUserSlotThenACabinetToTheEditBuffer)
 
 // A cancelAll that lands between a starter's state change and its push (a communication error on
 // the reader thread) cancels the task just as it would have, had the task been queued first.
-TEST (EditorServiceTasks, aCancelBetweenTheStartersStateAndItsPushDropsTheTask)
+TEST_F (EditorServiceTasks, aCancelBetweenTheStartersStateAndItsPushDropsTheTask)
 {
-    ServiceRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.unit().clearHostPackets();
-
     Service::Listener canceller;
     bool cancelled = false;
     canceller.stateChanged = [&] (Service::State state)
@@ -868,13 +866,8 @@ TEST (EditorServiceTasks, aCancelBetweenTheStartersStateAndItsPushDropsTheTask)
     EXPECT_TRUE (requests (rig.unit().hostPackets()).empty());
 }
 
-TEST (EditorServiceTasks, readThePresetOnTheWorkerThenWriteOneAndReReadTheEditBuffer)
+TEST_F (EditorServiceTasks, readThePresetOnTheWorkerThenWriteOneAndReReadTheEditBuffer)
 {
-    ServiceRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.unit().clearHostPackets();
-    rig.recorder().clear();
-
     Data::FullTovarekMk2Preset received;
     std::thread::id callbackThread;
     ASSERT_TRUE (rig.service().getCurrentPresetData ([&] (const Data::FullTovarekMk2Preset& preset)
@@ -918,13 +911,8 @@ TEST (EditorServiceTasks, readThePresetOnTheWorkerThenWriteOneAndReReadTheEditBu
     EXPECT_EQ (value.value, 0.125);
 }
 
-TEST (EditorServiceTasks, backUpGlobalsAndSevenPresetsReportingSevenths)
+TEST_F (EditorServiceTasks, backUpGlobalsAndSevenPresetsReportingSevenths)
 {
-    ServiceRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.unit().clearHostPackets();
-    rig.recorder().clear();
-
     std::vector<double> progress;
     Data::TovarekMk2Archive archive;
     int completions = 0;
@@ -962,13 +950,8 @@ TEST (EditorServiceTasks, backUpGlobalsAndSevenPresetsReportingSevenths)
     EXPECT_EQ (rig.recorder().states(), (std::vector<std::string> { "BackingUp", "BackingUp", "Idle" }));
 }
 
-TEST (EditorServiceTasks, restoreTheGlobalsThenEntriesInArchiveOrderAtTheirOwnIndexes)
+TEST_F (EditorServiceTasks, restoreTheGlobalsThenEntriesInArchiveOrderAtTheirOwnIndexes)
 {
-    ServiceRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.unit().clearHostPackets();
-    rig.recorder().clear();
-
     auto archive = archiveWithPresets ({ 6, 2 });
     archive.globals = std::make_unique<Data::Globals> (Data::Globals { { kParamMainLevel, 0.75f } });
     std::vector<double> progress;
@@ -989,12 +972,8 @@ TEST (EditorServiceTasks, restoreTheGlobalsThenEntriesInArchiveOrderAtTheirOwnIn
     EXPECT_EQ (value.value, 0.75);
 }
 
-TEST (EditorServiceTasks, failAStepIntoTheErrorStateWithItsMessage)
+TEST_F (EditorServiceTasks, failAStepIntoTheErrorStateWithItsMessage)
 {
-    ServiceRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.recorder().clear();
-
     // The third block write start of a preset write (finishing filter) is refused.
     rig.unit().injectFault (SimUnit::Fault (SimUnit::FaultKind::Refuse, 0xC2, 3));
     ASSERT_TRUE (rig.service().setPresetDataInternal (3, Data::FullTovarekMk2Preset(), false).ok);
@@ -1004,12 +983,8 @@ TEST (EditorServiceTasks, failAStepIntoTheErrorStateWithItsMessage)
 }
 
 // The last preset: program 7, whose blocks the unit keeps at index 7.
-TEST (EditorServiceChangePreset, goesToTheLastPresetAndStoresTheEditBufferAtItsProgram)
+TEST_F (EditorServiceChangePreset, goesToTheLastPresetAndStoresTheEditBufferAtItsProgram)
 {
-    ServiceRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.unit().clearHostPackets();
-
     ASSERT_TRUE (rig.service().requestChangePreset (6).ok);
     ASSERT_TRUE (rig.scanUntil ([&] { return rig.service().getCurrentPresetIndex() == 6; }));
     ASSERT_TRUE (rig.drainWorker());
@@ -1038,12 +1013,8 @@ TEST (EditorServiceChangePreset, goesToTheLastPresetAndStoresTheEditBufferAtItsP
     EXPECT_FALSE (rig.service().isModified());
 }
 
-TEST (EditorServiceChangePreset, followsANewTargetWithTheSameTask)
+TEST_F (EditorServiceChangePreset, followsANewTargetWithTheSameTask)
 {
-    ServiceRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.unit().clearHostPackets();
-
     // Asked for preset 5 while the change to 3 is under way (after its first re-read). Safe from a
     // listener only because a change is in flight: the request just moves the target.
     std::atomic<bool> asked { false };
@@ -1070,13 +1041,8 @@ TEST (EditorServiceChangePreset, followsANewTargetWithTheSameTask)
     EXPECT_EQ (rig.unit().currentProgram(), 6);
 }
 
-TEST (EditorServiceChangePreset, staysIdleWhenTheUnitRefusesAndQueuesTheNextRequestAfresh)
+TEST_F (EditorServiceChangePreset, staysIdleWhenTheUnitRefusesAndQueuesTheNextRequestAfresh)
 {
-    ServiceRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.unit().clearHostPackets();
-    rig.recorder().clear();
-
     rig.unit().injectFault (SimUnit::Fault (SimUnit::FaultKind::Refuse, 0xC9, 1));
     ASSERT_TRUE (rig.service().requestChangePreset (3).ok);
     ASSERT_TRUE (rig.unit().waitForHostPackets (1, kWait));
@@ -1093,12 +1059,8 @@ TEST (EditorServiceChangePreset, staysIdleWhenTheUnitRefusesAndQueuesTheNextRequ
     EXPECT_EQ (rig.unit().currentProgram(), 3);
 }
 
-TEST (EditorServiceChangePreset, givesUpAfterSixteenRoundsWhenThePresetNeverSettles)
+TEST_F (EditorServiceChangePreset, givesUpAfterSixteenRoundsWhenThePresetNeverSettles)
 {
-    ServiceRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.unit().clearHostPackets();
-
     // The target moves on at every re-read of the change (twice a round), so the preset the unit
     // reports is never the one asked for: 16 rounds make 32 moves, then the change gives up. The
     // listener may ask only while the change is in flight, when a request just moves the target.
@@ -1140,12 +1102,8 @@ TEST (EditorServiceChangePreset, givesUpAfterSixteenRoundsWhenThePresetNeverSett
     ASSERT_TRUE (rig.scanUntil ([&] { return rig.unit().currentProgram() == 2 && rig.service().getCurrentPresetIndex() == 1; }));
 }
 
-TEST (EditorServiceConnection, entersErrorOnACommunicationFailureThenDisconnectsAndRecovers)
+TEST_F (EditorServiceConnection, entersErrorOnACommunicationFailureThenDisconnectsAndRecovers)
 {
-    ServiceRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.recorder().clear();
-
     rig.unit().unplug();
     ASSERT_TRUE (rig.recorder().waitFor ("Error"));
     EXPECT_EQ (rig.service().getLastError(), "A communication error occurred");
@@ -1161,12 +1119,8 @@ TEST (EditorServiceConnection, entersErrorOnACommunicationFailureThenDisconnects
     EXPECT_EQ (requests (rig.unit().hostPackets()), kFullRefreshRequests);
 }
 
-TEST (EditorServiceConnection, detachingWaitsForTheWorkerToLeaveItsProtocolCall)
+TEST_F (EditorServiceConnection, detachingWaitsForTheWorkerToLeaveItsProtocolCall)
 {
-    ServiceRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.recorder().clear();
-
     // The worker sits in a preset read whose first answer comes late.
     rig.unit().clearHostPackets();
     rig.unit().injectFault (SimUnit::Fault (SimUnit::FaultKind::Delay, 0xC5, 1, 300000us));
@@ -1186,12 +1140,8 @@ TEST (EditorServiceConnection, detachingWaitsForTheWorkerToLeaveItsProtocolCall)
     EXPECT_EQ (rig.service().getState(), Service::Disconnected);
 }
 
-TEST (EditorServiceLifetime, destroyingWithTasksQueuedAndOneRunningNeverHangs)
+TEST_F (EditorServiceLifetime, destroyingWithTasksQueuedAndOneRunningNeverHangs)
 {
-    ServiceRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.unit().clearHostPackets();
-
     // A change of preset holds the worker in its program change; set-parameter tasks queue behind it.
     rig.unit().injectFault (SimUnit::Fault (SimUnit::FaultKind::Delay, 0xC9, 1, 300000us));
     ASSERT_TRUE (rig.service().requestChangePreset (4).ok);
