@@ -363,6 +363,13 @@ public:
         return true;
     }
 
+    // A parameter's value as the service holds it; not a number when the service refuses it.
+    double valueOf (TovarekMk2ParamID id)
+    {
+        Service::ParameterValue value;
+        return _service->getParameterValue (id, value).ok ? value.value : std::nan ("");
+    }
+
     void destroyService()
     {
         _connector->forgetService();
@@ -487,8 +494,7 @@ TEST (EditorServiceRefresh, readsVersionsGlobalsEditBufferAndSlotNamesThenAsksFo
     EXPECT_EQ (value.value, 0.0);
 
     // The status report's level byte 128 became the status level.
-    ASSERT_TRUE (service.getParameterValue (kParamStatusLevel, value).ok);
-    EXPECT_FLOAT_EQ ((float) value.value, 128 / 255.0f);
+    EXPECT_FLOAT_EQ ((float) rig.valueOf (kParamStatusLevel), 128 / 255.0f);
 
     // Without the device checks: no delay, no version, no ping.
     rig.unit().clearHostPackets();
@@ -560,9 +566,7 @@ TEST_F (EditorServiceParametersLive, sendsASetParameterPacketStoresAndTells)
     EXPECT_EQ (std::vector<uint8_t> (packets[0].begin(), packets[0].begin() + 10),
                (std::vector<uint8_t> { 0xC7, 0x08, 0x92, 0x00, 0x00, 0x00, 0x00, 0x00, 0x40, 0x3F }));
 
-    Service::ParameterValue value;
-    ASSERT_TRUE (rig.service().getParameterValue (kParamReverbDecay, value).ok);
-    EXPECT_EQ (value.value, 0.75);
+    EXPECT_EQ (rig.valueOf (kParamReverbDecay), 0.75);
     EXPECT_TRUE (rig.service().isModified());
     EXPECT_EQ (rig.recorder().states(), (std::vector<std::string> { "Idle" }));
 }
@@ -754,10 +758,8 @@ TEST_F (EditorServiceParametersLive, followsTheUnitsReportsAsTheTableSays)
         EXPECT_EQ (told, row.told);
 
         // A knob's value is stored as reported and read back by its kind.
-        Service::ParameterValue value;
         for (const auto& [id, expected] : row.told)
-            EXPECT_TRUE (id == kParamStatusLevel // the drain has set it since
-                         || (rig.service().getParameterValue ((TovarekMk2ParamID) id, value).ok && value.value == expected)) << id;
+            EXPECT_TRUE (id == kParamStatusLevel /* the drain has set it since */ || rig.valueOf ((TovarekMk2ParamID) id) == expected) << id;
 
         if (row.log.empty())
             EXPECT_TRUE (log.find ("_current") == std::string::npos && log.find ("ampIndex =") == std::string::npos) << log;
@@ -787,9 +789,7 @@ TEST_F (EditorServiceParametersLive, keepAKnobTurnedDuringABackupOrARereadOfTheE
     ASSERT_TRUE (rig.recorder().waitFor ("backed up"));
 
     EXPECT_EQ (rig.recorder().events(), (std::vector<std::string> { "BackingUp", "BackingUp", "Idle", "data", "backed up" }));
-    Service::ParameterValue value;
-    ASSERT_TRUE (rig.service().getParameterValue (kParamReverbDecay, value).ok);
-    EXPECT_EQ (value.value, 0.375);
+    EXPECT_EQ (rig.valueOf (kParamReverbDecay), 0.375);
 
     // The re-read's third block read (the amp name, after the preset) is answered late; the knob
     // is turned on the unit meanwhile, so its report comes before the re-read stores.
@@ -802,8 +802,7 @@ TEST_F (EditorServiceParametersLive, keepAKnobTurnedDuringABackupOrARereadOfTheE
     ASSERT_TRUE (rig.recorder().waitForCount ("data", 2));
 
     EXPECT_EQ (rig.recorder().events(), (std::vector<std::string> { "param 146", "data", "data" }));
-    ASSERT_TRUE (rig.service().getParameterValue (kParamReverbDecay, value).ok);
-    EXPECT_EQ (value.value, 0.625);
+    EXPECT_EQ (rig.valueOf (kParamReverbDecay), 0.625);
 }
 
 TEST_F (EditorServiceTasks, sendAnAmpToAUserSlotThenACabinetToTheEditBuffer)
@@ -906,9 +905,7 @@ TEST_F (EditorServiceTasks, readThePresetOnTheWorkerThenWriteOneAndReReadTheEdit
     EXPECT_EQ (rig.service().getCurrentAmpName(), "Plexi");
     EXPECT_EQ (rig.service().getCurrentCabName(), "4x12");
 
-    Service::ParameterValue value;
-    ASSERT_TRUE (rig.service().getParameterValue (kParamReverbDecay, value).ok);
-    EXPECT_EQ (value.value, 0.125);
+    EXPECT_EQ (rig.valueOf (kParamReverbDecay), 0.125);
 }
 
 TEST_F (EditorServiceTasks, backUpGlobalsAndSevenPresetsReportingSevenths)
@@ -967,9 +964,7 @@ TEST_F (EditorServiceTasks, restoreTheGlobalsThenEntriesInArchiveOrderAtTheirOwn
     EXPECT_EQ (wordAt (rig.unit().block (kAmpNameBlock, 2), 0), 52u);
     EXPECT_EQ (textAt (rig.unit().block (kAmpNameBlock, 2), 1), "Restored 2");
     EXPECT_EQ (textAt (rig.unit().block (kCabNameBlock, 6), 0), "Cab R6");
-    Service::ParameterValue value;
-    ASSERT_TRUE (rig.service().getParameterValue (kParamMainLevel, value).ok);
-    EXPECT_EQ (value.value, 0.75);
+    EXPECT_EQ (rig.valueOf (kParamMainLevel), 0.75);
 }
 
 TEST_F (EditorServiceTasks, failAStepIntoTheErrorStateWithItsMessage)
