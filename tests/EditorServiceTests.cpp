@@ -1,10 +1,7 @@
-#include "DeviceSafeString.h"
-#include "KorvantalUSBPacketIO.h"
 #include "LoaderImage.h"
 #include "ServiceConnector.h"
 #include "SimulatedUnit.h"
 #include "TovarekMk2EditorService.h"
-#include "USBDeviceManager.h"
 
 #include <gtest/gtest.h>
 
@@ -27,7 +24,6 @@
 #include <vector>
 
 using Korvantal::Result;
-using TovarekMk2::TovarekMk2EditorService;
 using TovarekMk2::TovarekMk2ParamMap;
 using Service = TovarekMk2::TovarekMk2EditorService;
 
@@ -279,9 +275,8 @@ void expectReturnsInTime (std::function<void()> action)
     std::_Exit (1);
 }
 
-// The application's side of the service over one simulated unit: it scans for the unit, builds
-// transport and protocol when it appears and hands the protocol to the service, and detaches and
-// destroys them in the application's order when it goes. The test thread is the message thread.
+// A service over one simulated unit, connected as the application connects it; the test thread
+// is the message thread.
 class ServiceRig
 {
 public:
@@ -310,15 +305,12 @@ public:
     Recorder& recorder() { return *_recorder; }
     Korvantal::KorvantalProtocol* protocol() { return _connector->protocol(); }
 
-    // One tick of the application's timer.
-    void scan() { _connector->scan(); }
-
     bool scanUntil (const std::function<bool()>& condition, std::chrono::milliseconds timeout = kWait)
     {
         // Scans at the timer's period, shortened.
         for (const auto deadline = std::chrono::steady_clock::now() + timeout;; std::this_thread::sleep_for (1ms))
         {
-            scan();
+            _connector->scan();
             if (condition())
                 return true;
             if (std::chrono::steady_clock::now() >= deadline)
