@@ -335,6 +335,18 @@ public:
                && _service->getState() == Service::Idle;
     }
 
+    // Connects, refreshes, clears what that recorded and starts an update to an image carrying DSP 4.3.0.
+    bool connectAndStartUpdate (size_t imageSize = 600, std::function<void (double)> progress = nullptr)
+    {
+        if (! connectAndRefresh())
+            return false;
+        _unit->clearHostPackets();
+        _recorder->clear();
+        Data::TovarekMk2Archive archive;
+        archive.firmwareImage = std::make_unique<std::vector<uint8_t>> (SimUnit::makeLoaderImage ({ 4, 3, 0 }, imageSize));
+        return _service->beginFirmwareUpdate (archive, std::move (progress)).ok;
+    }
+
     // Returns once every task queued so far has run: a set-parameter task queued behind them
     // sends its packet only then. Only while the service is idle.
     bool drainWorker()
@@ -1151,12 +1163,7 @@ TEST (EditorServiceFirmware, failsWithATimeoutWhenTheUnitDoesNotComeBack)
     // and is taken as the expected restart, never as a communication error.
     timing.reconnectLimit = 1000ms;
     ServiceRig rig (options, timing);
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.recorder().clear();
-
-    Data::TovarekMk2Archive archive;
-    archive.firmwareImage = std::make_unique<std::vector<uint8_t>> (SimUnit::makeLoaderImage ({ 4, 3, 0 }, 600));
-    ASSERT_TRUE (rig.service().beginFirmwareUpdate (archive, nullptr).ok);
+    ASSERT_TRUE (rig.connectAndStartUpdate());
     ASSERT_TRUE (rig.scanUntil ([&] { return rig.recorder().count ("Error") >= 1; }));
 
     EXPECT_FALSE (rig.unit().isPlugged());
@@ -1171,11 +1178,7 @@ TEST (EditorServiceFirmware, aUnitLostWhileGettingReadyLeavesTheServiceDisconnec
     auto timing = fastTiming();
     timing.readyWait = 300ms;
     ServiceRig rig (options, timing);
-    ASSERT_TRUE (rig.connectAndRefresh());
-
-    Data::TovarekMk2Archive archive;
-    archive.firmwareImage = std::make_unique<std::vector<uint8_t>> (SimUnit::makeLoaderImage ({ 4, 3, 0 }, 600));
-    ASSERT_TRUE (rig.service().beginFirmwareUpdate (archive, nullptr).ok);
+    ASSERT_TRUE (rig.connectAndStartUpdate());
     ASSERT_TRUE (rig.recorder().waitFor ("Reconnecting"));
 
     // The unit comes back, which starts the wait for it to be ready, and drops off again at once.
@@ -1196,11 +1199,7 @@ TEST (EditorServiceFirmware, destroyingTheServiceDuringTheReconnectWaitEndsTheWa
     auto timing = fastTiming();
     timing.reconnectLimit = 600000ms;
     ServiceRig rig (options, timing);
-    ASSERT_TRUE (rig.connectAndRefresh());
-
-    Data::TovarekMk2Archive archive;
-    archive.firmwareImage = std::make_unique<std::vector<uint8_t>> (SimUnit::makeLoaderImage ({ 4, 3, 0 }, 600));
-    ASSERT_TRUE (rig.service().beginFirmwareUpdate (archive, nullptr).ok);
+    ASSERT_TRUE (rig.connectAndStartUpdate());
     ASSERT_TRUE (rig.recorder().waitFor ("Reconnecting"));
 
     testing::internal::CaptureStdout();
@@ -1216,23 +1215,17 @@ TEST (EditorServiceFirmware, sendsTheImageWaitsForTheUnitToComeBackAndRefreshes)
     SimUnit::UnitOptions options;
     options.restartDelay = 30ms;
     ServiceRig rig (options);
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.unit().clearHostPackets();
-    rig.recorder().clear();
-
-    Data::TovarekMk2Archive archive;
-    archive.firmwareImage = std::make_unique<std::vector<uint8_t>> (SimUnit::makeLoaderImage ({ 4, 3, 0 }, 6000));
     std::promise<void> started;
     std::atomic<bool> first { true };
     std::atomic<double> lastProgress { 0.0 };
-    ASSERT_TRUE (rig.service().beginFirmwareUpdate (archive, [&] (double p)
+    ASSERT_TRUE (rig.connectAndStartUpdate (6000, [&] (double p)
     {
         if (first.exchange (false))
             started.set_value();
         lastProgress = p;
         if (p == 1.0)
             rig.recorder().add ("sent");
-    }).ok);
+    }));
     ASSERT_EQ (started.get_future().wait_for (kWait), std::future_status::ready);
 
     rig.service().setProtocol (nullptr);
