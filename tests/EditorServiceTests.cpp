@@ -1,10 +1,7 @@
-#include "DeviceSafeString.h"
-#include "KorvantalUSBPacketIO.h"
 #include "LoaderImage.h"
 #include "ServiceConnector.h"
 #include "SimulatedUnit.h"
 #include "TovarekMk2EditorService.h"
-#include "USBDeviceManager.h"
 
 #include <gtest/gtest.h>
 
@@ -27,7 +24,6 @@
 #include <vector>
 
 using Korvantal::Result;
-using TovarekMk2::TovarekMk2EditorService;
 using TovarekMk2::TovarekMk2ParamMap;
 using Service = TovarekMk2::TovarekMk2EditorService;
 
@@ -279,9 +275,8 @@ void expectReturnsInTime (std::function<void()> action)
     std::_Exit (1);
 }
 
-// The application's side of the service over one simulated unit: it scans for the unit, builds
-// transport and protocol when it appears and hands the protocol to the service, and detaches and
-// destroys them in the application's order when it goes. The test thread is the message thread.
+// A service over one simulated unit, connected as the application connects it; the test thread
+// is the message thread.
 class ServiceRig
 {
 public:
@@ -310,15 +305,12 @@ public:
     Recorder& recorder() { return *_recorder; }
     Korvantal::KorvantalProtocol* protocol() { return _connector->protocol(); }
 
-    // One tick of the application's timer.
-    void scan() { _connector->scan(); }
-
     bool scanUntil (const std::function<bool()>& condition, std::chrono::milliseconds timeout = kWait)
     {
         // Scans at the timer's period, shortened.
         for (const auto deadline = std::chrono::steady_clock::now() + timeout;; std::this_thread::sleep_for (1ms))
         {
-            scan();
+            _connector->scan();
             if (condition())
                 return true;
             if (std::chrono::steady_clock::now() >= deadline)
@@ -343,6 +335,18 @@ public:
                && _service->getState() == Service::Idle;
     }
 
+    // Connects, refreshes, clears what that recorded and starts an update to an image carrying DSP 4.3.0.
+    bool connectAndStartUpdate (size_t imageSize = 600, std::function<void (double)> progress = nullptr)
+    {
+        if (! connectAndRefresh())
+            return false;
+        _unit->clearHostPackets();
+        _recorder->clear();
+        Data::TovarekMk2Archive archive;
+        archive.firmwareImage = std::make_unique<std::vector<uint8_t>> (SimUnit::makeLoaderImage ({ 4, 3, 0 }, imageSize));
+        return _service->beginFirmwareUpdate (archive, std::move (progress)).ok;
+    }
+
     // Returns once every task queued so far has run: a set-parameter task queued behind them
     // sends its packet only then. Only while the service is idle.
     bool drainWorker()
@@ -361,6 +365,13 @@ public:
         }
 
         return true;
+    }
+
+    // A parameter's value as the service holds it; not a number when the service refuses it.
+    double valueOf (TovarekMk2ParamID id)
+    {
+        Service::ParameterValue value;
+        return _service->getParameterValue (id, value).ok ? value.value : std::nan ("");
     }
 
     void destroyService()
@@ -433,7 +444,26 @@ const std::vector<std::string> kFullRefreshRequests {
     "read 5/4", "read 9/4", "read 5/5", "read 9/5", "read 5/6", "read 9/6",
     "status?"
 };
+
+// A service refreshed from a connected unit, its packets and events cleared.
+struct ConnectedService : testing::Test
+{
+    void SetUp() override
+    {
+        ASSERT_TRUE (rig.connectAndRefresh());
+        rig.unit().clearHostPackets();
+        rig.recorder().clear();
+    }
+
+    ServiceRig rig;
+};
 } // namespace
+
+using EditorServiceParametersLive = ConnectedService;
+using EditorServiceTasks = ConnectedService;
+using EditorServiceChangePreset = ConnectedService;
+using EditorServiceConnection = ConnectedService;
+using EditorServiceLifetime = ConnectedService;
 
 TEST (EditorServiceRefresh, readsVersionsGlobalsEditBufferAndSlotNamesThenAsksForStatus)
 {
@@ -468,8 +498,7 @@ TEST (EditorServiceRefresh, readsVersionsGlobalsEditBufferAndSlotNamesThenAsksFo
     EXPECT_EQ (value.value, 0.0);
 
     // The status report's level byte 128 became the status level.
-    ASSERT_TRUE (service.getParameterValue (kParamStatusLevel, value).ok);
-    EXPECT_FLOAT_EQ ((float) value.value, 128 / 255.0f);
+    EXPECT_FLOAT_EQ ((float) rig.valueOf (kParamStatusLevel), 128 / 255.0f);
 
     // Without the device checks: no delay, no version, no ping.
     rig.unit().clearHostPackets();
@@ -530,13 +559,8 @@ TEST (EditorServiceRefresh, keepsTheSlotNamesReadBeforeAFailureAndShowsTheError)
     EXPECT_EQ (rig.service().getAmpName (2), "?");
 }
 
-TEST (EditorServiceParametersLive, sendsASetParameterPacketStoresAndTells)
+TEST_F (EditorServiceParametersLive, sendsASetParameterPacketStoresAndTells)
 {
-    ServiceRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.unit().clearHostPackets();
-    rig.recorder().clear();
-
     ASSERT_TRUE (rig.service().setParameterValue (kParamReverbDecay, { TovarekMk2ParamMap::kFloat, 0.75 }).ok);
     ASSERT_TRUE (rig.recorder().waitFor ("param 146"));
 
@@ -546,9 +570,7 @@ TEST (EditorServiceParametersLive, sendsASetParameterPacketStoresAndTells)
     EXPECT_EQ (std::vector<uint8_t> (packets[0].begin(), packets[0].begin() + 10),
                (std::vector<uint8_t> { 0xC7, 0x08, 0x92, 0x00, 0x00, 0x00, 0x00, 0x00, 0x40, 0x3F }));
 
-    Service::ParameterValue value;
-    ASSERT_TRUE (rig.service().getParameterValue (kParamReverbDecay, value).ok);
-    EXPECT_EQ (value.value, 0.75);
+    EXPECT_EQ (rig.valueOf (kParamReverbDecay), 0.75);
     EXPECT_TRUE (rig.service().isModified());
     EXPECT_EQ (rig.recorder().states(), (std::vector<std::string> { "Idle" }));
 }
@@ -675,7 +697,7 @@ enum class ReRead { None, KeepsModified, Full };
 
 // What each report from the unit does, row by row from the unit's state after a refresh (program 1,
 // amp, cabinet and favourite switch 1); each row follows the rows above it.
-TEST (EditorServiceParametersLive, followsTheUnitsReportsAsTheTableSays)
+TEST_F (EditorServiceParametersLive, followsTheUnitsReportsAsTheTableSays)
 {
     struct Row
     {
@@ -713,9 +735,6 @@ TEST (EditorServiceParametersLive, followsTheUnitsReportsAsTheTableSays)
         { "status moves it onto the loaded preset", statusReport (0, 5, 4, 1, 1), "favSwIdx = 0", 4, 3, ReRead::None, { { kParamStatusLevel, 0.0 } } },
     };
 
-    ServiceRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-
     for (const auto& row : rows)
     {
         SCOPED_TRACE (row.name);
@@ -743,10 +762,8 @@ TEST (EditorServiceParametersLive, followsTheUnitsReportsAsTheTableSays)
         EXPECT_EQ (told, row.told);
 
         // A knob's value is stored as reported and read back by its kind.
-        Service::ParameterValue value;
         for (const auto& [id, expected] : row.told)
-            EXPECT_TRUE (id == kParamStatusLevel // the drain has set it since
-                         || (rig.service().getParameterValue ((TovarekMk2ParamID) id, value).ok && value.value == expected)) << id;
+            EXPECT_TRUE (id == kParamStatusLevel /* the drain has set it since */ || rig.valueOf ((TovarekMk2ParamID) id) == expected) << id;
 
         if (row.log.empty())
             EXPECT_TRUE (log.find ("_current") == std::string::npos && log.find ("ampIndex =") == std::string::npos) << log;
@@ -764,12 +781,8 @@ TEST (EditorServiceParametersLive, followsTheUnitsReportsAsTheTableSays)
 // A knob turned on the unit during a task is not stored, but re-read when the task ends, before
 // its completion. One turned while the edit buffer is re-read in Idle is newer than the re-read's
 // snapshot: the mirror and the listeners end with it.
-TEST (EditorServiceParametersLive, keepAKnobTurnedDuringABackupOrARereadOfTheEditBuffer)
+TEST_F (EditorServiceParametersLive, keepAKnobTurnedDuringABackupOrARereadOfTheEditBuffer)
 {
-    ServiceRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.recorder().clear();
-
     // Turned while the backup reads preset 1: the unit reports it between two of the backup's answers.
     ASSERT_TRUE (rig.service().beginBackup ([&] (double p)
     {
@@ -780,9 +793,7 @@ TEST (EditorServiceParametersLive, keepAKnobTurnedDuringABackupOrARereadOfTheEdi
     ASSERT_TRUE (rig.recorder().waitFor ("backed up"));
 
     EXPECT_EQ (rig.recorder().events(), (std::vector<std::string> { "BackingUp", "BackingUp", "Idle", "data", "backed up" }));
-    Service::ParameterValue value;
-    ASSERT_TRUE (rig.service().getParameterValue (kParamReverbDecay, value).ok);
-    EXPECT_EQ (value.value, 0.375);
+    EXPECT_EQ (rig.valueOf (kParamReverbDecay), 0.375);
 
     // The re-read's third block read (the amp name, after the preset) is answered late; the knob
     // is turned on the unit meanwhile, so its report comes before the re-read stores.
@@ -795,17 +806,11 @@ TEST (EditorServiceParametersLive, keepAKnobTurnedDuringABackupOrARereadOfTheEdi
     ASSERT_TRUE (rig.recorder().waitForCount ("data", 2));
 
     EXPECT_EQ (rig.recorder().events(), (std::vector<std::string> { "param 146", "data", "data" }));
-    ASSERT_TRUE (rig.service().getParameterValue (kParamReverbDecay, value).ok);
-    EXPECT_EQ (value.value, 0.625);
+    EXPECT_EQ (rig.valueOf (kParamReverbDecay), 0.625);
 }
 
-TEST (EditorServiceTasks, sendAnAmpToAUserSlotThenACabinetToTheEditBuffer)
+TEST_F (EditorServiceTasks, sendAnAmpToAUserSlotThenACabinetToTheEditBuffer)
 {
-    ServiceRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.unit().clearHostPackets();
-    rig.recorder().clear();
-
     const auto amp = makeAmp ("Tweed", 42);
     ASSERT_TRUE (rig.service().setAmpData (1, amp).ok);
     ASSERT_TRUE (rig.recorder().waitFor ("data"));
@@ -840,12 +845,8 @@ TEST (EditorServiceTasks, sendAnAmpToAUserSlotThenACabinetToTheEditBuffer)
 
 // A cancelAll that lands between a starter's state change and its push (a communication error on
 // the reader thread) cancels the task just as it would have, had the task been queued first.
-TEST (EditorServiceTasks, aCancelBetweenTheStartersStateAndItsPushDropsTheTask)
+TEST_F (EditorServiceTasks, aCancelBetweenTheStartersStateAndItsPushDropsTheTask)
 {
-    ServiceRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.unit().clearHostPackets();
-
     Service::Listener canceller;
     bool cancelled = false;
     canceller.stateChanged = [&] (Service::State state)
@@ -868,13 +869,8 @@ TEST (EditorServiceTasks, aCancelBetweenTheStartersStateAndItsPushDropsTheTask)
     EXPECT_TRUE (requests (rig.unit().hostPackets()).empty());
 }
 
-TEST (EditorServiceTasks, readThePresetOnTheWorkerThenWriteOneAndReReadTheEditBuffer)
+TEST_F (EditorServiceTasks, readThePresetOnTheWorkerThenWriteOneAndReReadTheEditBuffer)
 {
-    ServiceRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.unit().clearHostPackets();
-    rig.recorder().clear();
-
     Data::FullTovarekMk2Preset received;
     std::thread::id callbackThread;
     ASSERT_TRUE (rig.service().getCurrentPresetData ([&] (const Data::FullTovarekMk2Preset& preset)
@@ -913,18 +909,11 @@ TEST (EditorServiceTasks, readThePresetOnTheWorkerThenWriteOneAndReReadTheEditBu
     EXPECT_EQ (rig.service().getCurrentAmpName(), "Plexi");
     EXPECT_EQ (rig.service().getCurrentCabName(), "4x12");
 
-    Service::ParameterValue value;
-    ASSERT_TRUE (rig.service().getParameterValue (kParamReverbDecay, value).ok);
-    EXPECT_EQ (value.value, 0.125);
+    EXPECT_EQ (rig.valueOf (kParamReverbDecay), 0.125);
 }
 
-TEST (EditorServiceTasks, backUpGlobalsAndSevenPresetsReportingSevenths)
+TEST_F (EditorServiceTasks, backUpGlobalsAndSevenPresetsReportingSevenths)
 {
-    ServiceRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.unit().clearHostPackets();
-    rig.recorder().clear();
-
     std::vector<double> progress;
     Data::TovarekMk2Archive archive;
     int completions = 0;
@@ -962,13 +951,8 @@ TEST (EditorServiceTasks, backUpGlobalsAndSevenPresetsReportingSevenths)
     EXPECT_EQ (rig.recorder().states(), (std::vector<std::string> { "BackingUp", "BackingUp", "Idle" }));
 }
 
-TEST (EditorServiceTasks, restoreTheGlobalsThenEntriesInArchiveOrderAtTheirOwnIndexes)
+TEST_F (EditorServiceTasks, restoreTheGlobalsThenEntriesInArchiveOrderAtTheirOwnIndexes)
 {
-    ServiceRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.unit().clearHostPackets();
-    rig.recorder().clear();
-
     auto archive = archiveWithPresets ({ 6, 2 });
     archive.globals = std::make_unique<Data::Globals> (Data::Globals { { kParamMainLevel, 0.75f } });
     std::vector<double> progress;
@@ -984,17 +968,11 @@ TEST (EditorServiceTasks, restoreTheGlobalsThenEntriesInArchiveOrderAtTheirOwnIn
     EXPECT_EQ (wordAt (rig.unit().block (kAmpNameBlock, 2), 0), 52u);
     EXPECT_EQ (textAt (rig.unit().block (kAmpNameBlock, 2), 1), "Restored 2");
     EXPECT_EQ (textAt (rig.unit().block (kCabNameBlock, 6), 0), "Cab R6");
-    Service::ParameterValue value;
-    ASSERT_TRUE (rig.service().getParameterValue (kParamMainLevel, value).ok);
-    EXPECT_EQ (value.value, 0.75);
+    EXPECT_EQ (rig.valueOf (kParamMainLevel), 0.75);
 }
 
-TEST (EditorServiceTasks, failAStepIntoTheErrorStateWithItsMessage)
+TEST_F (EditorServiceTasks, failAStepIntoTheErrorStateWithItsMessage)
 {
-    ServiceRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.recorder().clear();
-
     // The third block write start of a preset write (finishing filter) is refused.
     rig.unit().injectFault (SimUnit::Fault (SimUnit::FaultKind::Refuse, 0xC2, 3));
     ASSERT_TRUE (rig.service().setPresetDataInternal (3, Data::FullTovarekMk2Preset(), false).ok);
@@ -1004,12 +982,8 @@ TEST (EditorServiceTasks, failAStepIntoTheErrorStateWithItsMessage)
 }
 
 // The last preset: program 7, whose blocks the unit keeps at index 7.
-TEST (EditorServiceChangePreset, goesToTheLastPresetAndStoresTheEditBufferAtItsProgram)
+TEST_F (EditorServiceChangePreset, goesToTheLastPresetAndStoresTheEditBufferAtItsProgram)
 {
-    ServiceRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.unit().clearHostPackets();
-
     ASSERT_TRUE (rig.service().requestChangePreset (6).ok);
     ASSERT_TRUE (rig.scanUntil ([&] { return rig.service().getCurrentPresetIndex() == 6; }));
     ASSERT_TRUE (rig.drainWorker());
@@ -1038,12 +1012,8 @@ TEST (EditorServiceChangePreset, goesToTheLastPresetAndStoresTheEditBufferAtItsP
     EXPECT_FALSE (rig.service().isModified());
 }
 
-TEST (EditorServiceChangePreset, followsANewTargetWithTheSameTask)
+TEST_F (EditorServiceChangePreset, followsANewTargetWithTheSameTask)
 {
-    ServiceRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.unit().clearHostPackets();
-
     // Asked for preset 5 while the change to 3 is under way (after its first re-read). Safe from a
     // listener only because a change is in flight: the request just moves the target.
     std::atomic<bool> asked { false };
@@ -1070,13 +1040,8 @@ TEST (EditorServiceChangePreset, followsANewTargetWithTheSameTask)
     EXPECT_EQ (rig.unit().currentProgram(), 6);
 }
 
-TEST (EditorServiceChangePreset, staysIdleWhenTheUnitRefusesAndQueuesTheNextRequestAfresh)
+TEST_F (EditorServiceChangePreset, staysIdleWhenTheUnitRefusesAndQueuesTheNextRequestAfresh)
 {
-    ServiceRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.unit().clearHostPackets();
-    rig.recorder().clear();
-
     rig.unit().injectFault (SimUnit::Fault (SimUnit::FaultKind::Refuse, 0xC9, 1));
     ASSERT_TRUE (rig.service().requestChangePreset (3).ok);
     ASSERT_TRUE (rig.unit().waitForHostPackets (1, kWait));
@@ -1093,12 +1058,8 @@ TEST (EditorServiceChangePreset, staysIdleWhenTheUnitRefusesAndQueuesTheNextRequ
     EXPECT_EQ (rig.unit().currentProgram(), 3);
 }
 
-TEST (EditorServiceChangePreset, givesUpAfterSixteenRoundsWhenThePresetNeverSettles)
+TEST_F (EditorServiceChangePreset, givesUpAfterSixteenRoundsWhenThePresetNeverSettles)
 {
-    ServiceRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.unit().clearHostPackets();
-
     // The target moves on at every re-read of the change (twice a round), so the preset the unit
     // reports is never the one asked for: 16 rounds make 32 moves, then the change gives up. The
     // listener may ask only while the change is in flight, when a request just moves the target.
@@ -1140,12 +1101,8 @@ TEST (EditorServiceChangePreset, givesUpAfterSixteenRoundsWhenThePresetNeverSett
     ASSERT_TRUE (rig.scanUntil ([&] { return rig.unit().currentProgram() == 2 && rig.service().getCurrentPresetIndex() == 1; }));
 }
 
-TEST (EditorServiceConnection, entersErrorOnACommunicationFailureThenDisconnectsAndRecovers)
+TEST_F (EditorServiceConnection, entersErrorOnACommunicationFailureThenDisconnectsAndRecovers)
 {
-    ServiceRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.recorder().clear();
-
     rig.unit().unplug();
     ASSERT_TRUE (rig.recorder().waitFor ("Error"));
     EXPECT_EQ (rig.service().getLastError(), "A communication error occurred");
@@ -1161,12 +1118,8 @@ TEST (EditorServiceConnection, entersErrorOnACommunicationFailureThenDisconnects
     EXPECT_EQ (requests (rig.unit().hostPackets()), kFullRefreshRequests);
 }
 
-TEST (EditorServiceConnection, detachingWaitsForTheWorkerToLeaveItsProtocolCall)
+TEST_F (EditorServiceConnection, detachingWaitsForTheWorkerToLeaveItsProtocolCall)
 {
-    ServiceRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.recorder().clear();
-
     // The worker sits in a preset read whose first answer comes late.
     rig.unit().clearHostPackets();
     rig.unit().injectFault (SimUnit::Fault (SimUnit::FaultKind::Delay, 0xC5, 1, 300000us));
@@ -1186,12 +1139,8 @@ TEST (EditorServiceConnection, detachingWaitsForTheWorkerToLeaveItsProtocolCall)
     EXPECT_EQ (rig.service().getState(), Service::Disconnected);
 }
 
-TEST (EditorServiceLifetime, destroyingWithTasksQueuedAndOneRunningNeverHangs)
+TEST_F (EditorServiceLifetime, destroyingWithTasksQueuedAndOneRunningNeverHangs)
 {
-    ServiceRig rig;
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.unit().clearHostPackets();
-
     // A change of preset holds the worker in its program change; set-parameter tasks queue behind it.
     rig.unit().injectFault (SimUnit::Fault (SimUnit::FaultKind::Delay, 0xC9, 1, 300000us));
     ASSERT_TRUE (rig.service().requestChangePreset (4).ok);
@@ -1214,12 +1163,7 @@ TEST (EditorServiceFirmware, failsWithATimeoutWhenTheUnitDoesNotComeBack)
     // and is taken as the expected restart, never as a communication error.
     timing.reconnectLimit = 1000ms;
     ServiceRig rig (options, timing);
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.recorder().clear();
-
-    Data::TovarekMk2Archive archive;
-    archive.firmwareImage = std::make_unique<std::vector<uint8_t>> (SimUnit::makeLoaderImage ({ 4, 3, 0 }, 600));
-    ASSERT_TRUE (rig.service().beginFirmwareUpdate (archive, nullptr).ok);
+    ASSERT_TRUE (rig.connectAndStartUpdate());
     ASSERT_TRUE (rig.scanUntil ([&] { return rig.recorder().count ("Error") >= 1; }));
 
     EXPECT_FALSE (rig.unit().isPlugged());
@@ -1234,11 +1178,7 @@ TEST (EditorServiceFirmware, aUnitLostWhileGettingReadyLeavesTheServiceDisconnec
     auto timing = fastTiming();
     timing.readyWait = 300ms;
     ServiceRig rig (options, timing);
-    ASSERT_TRUE (rig.connectAndRefresh());
-
-    Data::TovarekMk2Archive archive;
-    archive.firmwareImage = std::make_unique<std::vector<uint8_t>> (SimUnit::makeLoaderImage ({ 4, 3, 0 }, 600));
-    ASSERT_TRUE (rig.service().beginFirmwareUpdate (archive, nullptr).ok);
+    ASSERT_TRUE (rig.connectAndStartUpdate());
     ASSERT_TRUE (rig.recorder().waitFor ("Reconnecting"));
 
     // The unit comes back, which starts the wait for it to be ready, and drops off again at once.
@@ -1259,11 +1199,7 @@ TEST (EditorServiceFirmware, destroyingTheServiceDuringTheReconnectWaitEndsTheWa
     auto timing = fastTiming();
     timing.reconnectLimit = 600000ms;
     ServiceRig rig (options, timing);
-    ASSERT_TRUE (rig.connectAndRefresh());
-
-    Data::TovarekMk2Archive archive;
-    archive.firmwareImage = std::make_unique<std::vector<uint8_t>> (SimUnit::makeLoaderImage ({ 4, 3, 0 }, 600));
-    ASSERT_TRUE (rig.service().beginFirmwareUpdate (archive, nullptr).ok);
+    ASSERT_TRUE (rig.connectAndStartUpdate());
     ASSERT_TRUE (rig.recorder().waitFor ("Reconnecting"));
 
     testing::internal::CaptureStdout();
@@ -1279,23 +1215,17 @@ TEST (EditorServiceFirmware, sendsTheImageWaitsForTheUnitToComeBackAndRefreshes)
     SimUnit::UnitOptions options;
     options.restartDelay = 30ms;
     ServiceRig rig (options);
-    ASSERT_TRUE (rig.connectAndRefresh());
-    rig.unit().clearHostPackets();
-    rig.recorder().clear();
-
-    Data::TovarekMk2Archive archive;
-    archive.firmwareImage = std::make_unique<std::vector<uint8_t>> (SimUnit::makeLoaderImage ({ 4, 3, 0 }, 6000));
     std::promise<void> started;
     std::atomic<bool> first { true };
     std::atomic<double> lastProgress { 0.0 };
-    ASSERT_TRUE (rig.service().beginFirmwareUpdate (archive, [&] (double p)
+    ASSERT_TRUE (rig.connectAndStartUpdate (6000, [&] (double p)
     {
         if (first.exchange (false))
             started.set_value();
         lastProgress = p;
         if (p == 1.0)
             rig.recorder().add ("sent");
-    }).ok);
+    }));
     ASSERT_EQ (started.get_future().wait_for (kWait), std::future_status::ready);
 
     rig.service().setProtocol (nullptr);

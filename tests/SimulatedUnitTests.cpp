@@ -159,27 +159,6 @@ TEST_F (SimulatedUnitTest, reportDelaySpacesItsAnswers)
     EXPECT_GE (std::chrono::steady_clock::now() - start, milliseconds (20));
 }
 
-TEST_F (SimulatedUnitTest, takesAGoodFirmwareImageRestartsAndReportsItsVersion)
-{
-    unit.setRestartDelay (milliseconds (100));
-    const Bytes image = makeLoaderImage ({ 4, 3, 1 }, 128000);
-    ASSERT_EQ (image.size(), 128032u);
-
-    ASSERT_TRUE (protocol.updateFirmware (image, {}).ok);
-    EXPECT_EQ (unit.hostPackets().size(), 1 + (128032 + 61) / 62);
-
-    // The unit drops off the bus, the host tears the connection down, the unit comes back.
-    ASSERT_TRUE (connection->handler().waitForState (2, kWait));
-    connection->disconnect();
-    ASSERT_TRUE (unit.waitForPlugged (true, kWait));
-    ASSERT_TRUE (connection->connect());
-
-    KorvantalData::FirmwareVersionInfo info;
-    ASSERT_TRUE (connection->protocol().getFirmwareVersionInfo (info).ok);
-    EXPECT_EQ (info.dspVersion, (std::array<uint8_t, 4> { 4, 3, 1, 0 }));
-    EXPECT_EQ (unit.restartCount(), 1);
-}
-
 // The image the program carries, read the way the editor reads a ".ldr" file.
 Bytes carriedFirmwareImage()
 {
@@ -191,22 +170,35 @@ Bytes carriedFirmwareImage()
     return image;
 }
 
-TEST_F (SimulatedUnitTest, takesTheCarriedFirmwareImageAndComesBackWithDsp420)
+// Each image restarts the unit, which comes back with the image's DSP version.
+TEST_F (SimulatedUnitTest, takesAGoodFirmwareImageRestartsAndReportsItsVersion)
 {
     unit.setRestartDelay (milliseconds (50));
     unit.setVersions ({ 4, 1, 0 }, { 4, 1, 9 });
-    const Bytes image = carriedFirmwareImage();
-    ASSERT_EQ (image.size(), 128032u);
+    const struct { const char* name; Bytes image; std::array<uint8_t, 4> dsp; } rows[] {
+        { "the carried image", carriedFirmwareImage(),               { 4, 2, 0, 0 } },
+        { "a made image",      makeLoaderImage ({ 4, 3, 1 }, 128000), { 4, 3, 1, 0 } },
+    };
 
-    ASSERT_TRUE (protocol.updateFirmware (image, {}).ok);
-    ASSERT_TRUE (connection->handler().waitForState (2, kWait));
-    connection->disconnect();
-    ASSERT_TRUE (unit.waitForPlugged (true, kWait));
-    ASSERT_TRUE (connection->connect());
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE (row.name);
+        ASSERT_EQ (row.image.size(), 128032u);
+        unit.clearHostPackets();
+        ASSERT_TRUE (connection->protocol().updateFirmware (row.image, {}).ok);
+        EXPECT_EQ (unit.hostPackets().size(), 1 + (128032 + 61) / 62);
 
-    KorvantalData::FirmwareVersionInfo info;
-    ASSERT_TRUE (connection->protocol().getFirmwareVersionInfo (info).ok);
-    EXPECT_EQ (info.dspVersion, (std::array<uint8_t, 4> { 4, 2, 0, 0 }));
+        // The unit drops off the bus, the host tears the connection down, the unit comes back.
+        ASSERT_TRUE (connection->handler().waitForState (2, kWait));
+        connection->disconnect();
+        ASSERT_TRUE (unit.waitForPlugged (true, kWait));
+        ASSERT_TRUE (connection->connect());
+
+        KorvantalData::FirmwareVersionInfo info;
+        ASSERT_TRUE (connection->protocol().getFirmwareVersionInfo (info).ok);
+        EXPECT_EQ (info.dspVersion, row.dsp);
+    }
+    EXPECT_EQ (unit.restartCount(), 2);
 }
 
 // Every chunk goes out; the unit checks the image at its last one and stays as it was.

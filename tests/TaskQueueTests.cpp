@@ -95,22 +95,8 @@ TaskQueue::Task::Body blocking (Gate& started, Gate& release)
 }
 } // namespace
 
-TEST (TaskQueue, runsTasksInPushOrder)
-{
-    TaskQueue queue;
-    EventLog log;
-
-    for (int i = 0; i < 100; ++i)
-        queue.push (recording (log, i), nullptr);
-
-    ASSERT_TRUE (log.waitForCount (100));
-    const auto events = log.events();
-
-    for (int i = 0; i < 100; ++i)
-        EXPECT_EQ (events[(size_t) i], i);
-}
-
-TEST (TaskQueue, runsOneTaskAtATimeOnlyOnTheWorkerThread)
+// Each pusher's tasks run in the order it pushed them.
+TEST (TaskQueue, runsOneTaskAtATimeInPushOrderOnlyOnTheWorkerThread)
 {
     TaskQueue queue;
     EventLog log;
@@ -122,10 +108,10 @@ TEST (TaskQueue, runsOneTaskAtATimeOnlyOnTheWorkerThread)
     std::vector<std::thread> pushers;
 
     for (int t = 0; t < 4; ++t)
-        pushers.emplace_back ([&]
+        pushers.emplace_back ([&, t]
         {
             for (int i = 0; i < 50; ++i)
-                queue.push ([&] (TaskQueue::Task&)
+                queue.push ([&, t, i] (TaskQueue::Task&)
                 {
                     const int now = ++active;
                     {
@@ -134,7 +120,7 @@ TEST (TaskQueue, runsOneTaskAtATimeOnlyOnTheWorkerThread)
                         ids.push_back (std::this_thread::get_id());
                     }
                     --active;
-                    log.add (0);
+                    log.add (t * 50 + i);
                     return Result::success;
                 }, nullptr);
         });
@@ -152,6 +138,10 @@ TEST (TaskQueue, runsOneTaskAtATimeOnlyOnTheWorkerThread)
         EXPECT_EQ (id, ids.front());
         EXPECT_NE (id, std::this_thread::get_id());
     }
+
+    std::vector<int> next (4, 0);
+    for (int event : log.events())
+        EXPECT_EQ (event % 50, next[(size_t) (event / 50)]++) << "pusher " << event / 50;
 }
 
 // A failed body's Result is dropped and the queue goes on.
@@ -259,12 +249,6 @@ TEST (TaskQueue, runsATaskPushedByABodyAfterItAndAfterEveryTaskQueuedBefore)
     EXPECT_EQ (log.events(), (std::vector<int> { 1, 2, 3 }));
 }
 
-TEST (TaskQueueDestruction, returnsAtOnceWhenIdle)
-{
-    auto queue = std::make_unique<TaskQueue>();
-    expectReturnsInTime ([&] { queue.reset(); });
-}
-
 TEST (TaskQueueDestruction, letsTheRunningBodyFinishAndSkipsTheWaitingOnes)
 {
     auto queue = std::make_unique<TaskQueue>();
@@ -320,16 +304,17 @@ TEST (TaskQueueDestruction, neverHangsWhileTasksArePushedFromOtherThreads)
     }
 }
 
-TEST (TaskQueue, neverLosesAWakeUpUnderManyShortPushes)
+TEST (TaskQueue, neverLosesAWakeUpUnderManyShortPushesAndEndsAtOnceWhenIdle)
 {
-    TaskQueue queue;
+    auto queue = std::make_unique<TaskQueue>();
     EventLog log;
 
     // Each task waits for the previous one to finish before the next push, so the worker
     // goes back to waiting between pushes again and again.
     for (int i = 0; i < 2000; ++i)
     {
-        queue.push (recording (log, i), nullptr);
+        queue->push (recording (log, i), nullptr);
         ASSERT_TRUE (log.waitForCount ((size_t) i + 1)) << "task " << i << " was never run";
     }
+    expectReturnsInTime ([&] { queue.reset(); });
 }
