@@ -355,6 +355,54 @@ TEST (AudioFileReader, decodesEveryFrameOfTheLongestFileItTakes)
     }
 }
 
+TEST (AudioFileReader, decodesOnlyTheFirstFramesALimitAllowsAfterCheckingTheWholeFile)
+{
+    const uint32_t tooMany = static_cast<uint32_t> (kMaximumFrameCount) + 1;
+    WavFormat mono8;
+    mono8.channels = 1;
+    mono8.bitsPerSample = 8;
+    const std::vector<double> silence (static_cast<size_t> (kMaximumFrameCount), 0.0);
+    Bytes bigRiff = goodWav();
+    bigRiff[4] += 8; // the walk expects one more chunk than there is
+    const ScratchFolder dir ("limited");
+
+    const struct
+    {
+        const char* name;
+        Bytes file;
+        int32_t limit;
+        waverror expected;
+        std::vector<double> left;
+        std::vector<double> right;
+    } rows[] = {
+        { "WAV of 4 frames, limit 2", goodWav(), 2, waverror::none, { 0.0, 2.0 / 32768 }, { 1.0 / 32768, 3.0 / 32768 } },
+        { "WAV of 4 frames, limit 9", goodWav(), 9, waverror::none, { 0.0, 2.0 / 32768, 4.0 / 32768, 6.0 / 32768 },
+          { 1.0 / 32768, 3.0 / 32768, 5.0 / 32768, 7.0 / 32768 } },
+        { "AIFF of 2 frames, limit 1", goodAiff(), 1, waverror::none, { 1.0 / 32768 }, { 2.0 / 32768 } },
+        { "WAV of more frames than the reader takes", goodWav (mono8, Bytes (tooMany, 0x80)), INT32_MAX, waverror::none, silence, silence },
+        { "AIFF of more frames than the reader takes",
+          aiffFile ({ aiffChunk ("COMM", aiffCommonPayload (1, tooMany, 8, 48000)), aiffChunk ("SSND", aiffSoundPayload (Bytes (tooMany, 0))) }),
+          kMaximumFrameCount, waverror::none, silence, silence },
+        { "a format chunk of 14 bytes after the sound data", riffFile ({ wavChunk ("fmt ", wavFormatPayload ({})), wavChunk ("data", goodWavData()), wavChunk ("fmt ", Bytes (14)) }),
+          1, waverror::malformed, {}, {} },
+        { "container larger than the file", bigRiff, 1, waverror::malformed, {}, {} },
+        { "data not a whole number of blocks", goodWav ({}, pcm16LE ({ 1, 2, 3 })), 1, waverror::malformed, {}, {} },
+        { "AIFF at 22050 Hz", aiffFile ({ aiffChunk ("COMM", aiffCommonPayload (2, 2, 16, 22050)), aiffChunk ("SSND", aiffSoundPayload (Bytes (8))) }),
+          1, waverror::unsupportedSampleRate, {}, {} },
+        { "AIFF frame count one more than the sound data", goodAiff (3), 1, waverror::malformed, {}, {} },
+    };
+
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE (row.name);
+        AudioData d; // a WAV that is refused is then refused by the AIFF parser, as malformed
+        EXPECT_EQ (decodeAudioFile (dir.write ("in.wav", row.file).c_str(), d, true, row.limit), row.expected);
+        EXPECT_EQ (d.frameCount, static_cast<int32_t> (row.left.size()));
+        EXPECT_TRUE (d.left == row.left); // not EXPECT_EQ: two million values would be printed
+        EXPECT_TRUE (d.right == row.right);
+    }
+}
+
 TEST (AudioFileReader, refusesEveryTruncationOfAGoodFile)
 {
     const Bytes wav = goodWav();
