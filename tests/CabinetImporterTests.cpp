@@ -127,7 +127,7 @@ Bytes eightBitFile (bool aiff, int rate, int channels, const Bytes& samples, con
 
 TEST (CabinetImporter, convertsResponsesOfEveryRateChannelCountAndFormatTo1024SamplesAt48000Hz)
 {
-    const std::string dir = TestSupport::makeTempDirectory ("everyRate");
+    const ScratchFolder dir ("everyRate");
     const struct
     {
         int rate;
@@ -145,7 +145,7 @@ TEST (CabinetImporter, convertsResponsesOfEveryRateChannelCountAndFormatTo1024Sa
     for (const auto& row : rows)
     {
         SCOPED_TRACE (std::to_string (row.rate) + " Hz, " + std::to_string (row.channels) + " channel(s), " + row.type);
-        const Imported imported = importFile (writeBandLimited (dir, row.rate, row.channels, row.frames, row.bits, row.type));
+        const Imported imported = importFile (writeBandLimited (dir.path(), row.rate, row.channels, row.frames, row.bits, row.type));
         ASSERT_TRUE (imported.result.ok);
         EXPECT_EQ (imported.log, "");
         const int rightSource = row.channels == 2 ? 1 : 0;
@@ -161,7 +161,7 @@ TEST (CabinetImporter, convertsResponsesOfEveryRateChannelCountAndFormatTo1024Sa
 
 TEST (CabinetImporter, cutsOrPadsTheResponseAt1024SamplesWithoutAFade)
 {
-    const std::string dir = TestSupport::makeTempDirectory ("cutOrPad");
+    const ScratchFolder dir ("cutOrPad");
     const struct
     {
         int rate;
@@ -178,7 +178,7 @@ TEST (CabinetImporter, cutsOrPadsTheResponseAt1024SamplesWithoutAFade)
     for (const auto& row : rows)
     {
         SCOPED_TRACE (std::to_string (row.rate) + " Hz, " + std::to_string (row.frames) + " frames");
-        const Imported imported = importFile (writeBandLimited (dir, row.rate, 2, row.frames));
+        const Imported imported = importFile (writeBandLimited (dir.path(), row.rate, 2, row.frames));
         ASSERT_TRUE (imported.result.ok);
         for (size_t i = 0; i < row.exact; ++i)
         {
