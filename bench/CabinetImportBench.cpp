@@ -106,7 +106,7 @@ private:
     std::string _path;
 };
 
-void importFile (benchmark::State& state, const WavShape& shape, bool expectedOk)
+void importFile (benchmark::State& state, const WavShape& shape)
 {
     const BenchWav file (shape);
     std::vector<float> samples (2048);
@@ -114,8 +114,8 @@ void importFile (benchmark::State& state, const WavShape& shape, bool expectedOk
     for (auto _ : state)
     {
         const Result result = importCabinetImpulse (file.path(), samples.data());
-        if (result.ok != expectedOk)
-            state.SkipWithError (expectedOk ? "import failed" : "import did not fail");
+        if (! result.ok)
+            state.SkipWithError ("import failed");
         benchmark::DoNotOptimize (samples.data());
     }
 }
@@ -124,23 +124,24 @@ void importFile (benchmark::State& state, const WavShape& shape, bool expectedOk
 // The whole import of a typical long response: read, convert both channels to 48000 Hz, write 2048 floats.
 static void importStereo192kHz24BitSecond (benchmark::State& state)
 {
-    importFile (state, { 1, 2, 192000, 24, 192000 }, true);
+    importFile (state, { 1, 2, 192000, 24, 192000 });
 }
 BENCHMARK (importStereo192kHz24BitSecond)->Unit (benchmark::kMillisecond);
 
-// The largest response the importer must take: 10 s of 32-bit float stereo at 192000 Hz (15 MB).
+// 10 s of 32-bit float stereo at 192000 Hz (15 MB): within the reader's frame limit, decoded whole.
 static void importStereo192kHzFloatTenSeconds (benchmark::State& state)
 {
-    importFile (state, { 3, 2, 192000, 32, 1920000 }, true);
+    importFile (state, { 3, 2, 192000, 32, 1920000 });
 }
 BENCHMARK (importStereo192kHzFloatTenSeconds)->Unit (benchmark::kMillisecond)->Iterations (3);
 
-// A 64 MB file of 8-bit mono samples: far past any impulse response, refused.
-static void refuseMono48kHz8Bit64MB (benchmark::State& state)
+// A 64 MB file of 8-bit mono samples, far past any impulse response: checked to its end, imported
+// from its first kMaximumFrameCount frames.
+static void importMono48kHz8Bit64MB (benchmark::State& state)
 {
-    importFile (state, { 1, 1, 48000, 8, 64u << 20 }, false);
+    importFile (state, { 1, 1, 48000, 8, 64u << 20 });
 }
-BENCHMARK (refuseMono48kHz8Bit64MB)->Unit (benchmark::kMillisecond)->Iterations (1);
+BENCHMARK (importMono48kHz8Bit64MB)->Unit (benchmark::kMillisecond)->Iterations (3);
 
 // Reading and decoding alone, to show where the import's time goes.
 static void readStereo192kHz24BitSecond (benchmark::State& state)

@@ -15,11 +15,11 @@ namespace
 constexpr int kRates[] = { 44100, 48000, 88200, 96000, 176400, 192000 };
 constexpr int kFrames = 300;
 
+// One folder for the fixtures of this test process, removed when it ends.
 std::string writeFixture (const std::string& testName, const Bytes& bytes, const std::string& name = "in.wav")
 {
-    const std::string path = TestSupport::makeTempDirectory (testName) + "/" + name;
-    TestSupport::writeFileBytes (path, bytes);
-    return path;
+    static const ScratchFolder folder ("reader");
+    return folder.write (testName + "-" + name, bytes);
 }
 
 waverror wavCode (const Bytes& bytes, const std::string& testName)
@@ -62,7 +62,7 @@ TEST (AudioFileReader, decodesSoxFilesOfEveryAcceptedDepthRateAndChannelCount)
     } cases[] = { { "wav", "unsigned-integer", 8 },  { "wav", "signed-integer", 16 },  { "wav", "signed-integer", 24 },
                   { "wav", "signed-integer", 32 },   { "wav", "floating-point", 32 },  { "aiff", "signed-integer", 8 },
                   { "aiff", "signed-integer", 16 },  { "aiff", "signed-integer", 24 }, { "aiff", "signed-integer", 32 } };
-    const std::string dir = TestSupport::makeTempDirectory ("sox");
+    const ScratchFolder dir ("sox");
 
     for (const auto& c : cases)
         for (int rate : kRates)
@@ -80,8 +80,8 @@ TEST (AudioFileReader, decodesSoxFilesOfEveryAcceptedDepthRateAndChannelCount)
                         interleaved.push_back (right[static_cast<size_t> (i)]);
                 }
 
-                const std::string path = dir + "/out." + c.type;
-                ASSERT_EQ (soxWrite (dir, interleaved, rate, channels, c.type, c.encoding, c.bits, path), 0);
+                const std::string path = dir.path() + "/out." + c.type;
+                ASSERT_EQ (soxWrite (dir.path(), interleaved, rate, channels, c.type, c.encoding, c.bits, path), 0);
                 const Bytes bytes = TestSupport::readFileBytes (path);
                 if (c.type == "wav" && c.encoding == "signed-integer" && c.bits > 16)
                 {
@@ -108,7 +108,7 @@ TEST (AudioFileReader, decodesSoxFilesOfEveryAcceptedDepthRateAndChannelCount)
 
 TEST (AudioFileReader, refusesSoxFilesOfUnsupportedRateChannelCountAndFormat)
 {
-    const std::string dir = TestSupport::makeTempDirectory ("soxRefused");
+    const ScratchFolder dir ("soxRefused");
     const std::vector<float> mono = testResponse (100, 0);
     std::vector<float> threeChannels;
     for (float v : mono)
@@ -134,8 +134,8 @@ TEST (AudioFileReader, refusesSoxFilesOfUnsupportedRateChannelCountAndFormat)
     {
         SCOPED_TRACE (std::string (row.type) + " " + row.encoding + " " + std::to_string (row.rate) + " Hz, "
                       + std::to_string (row.channels) + " channel(s)");
-        const std::string path = dir + "/refused." + row.type;
-        ASSERT_EQ (soxWrite (dir, row.channels == 3 ? threeChannels : mono, row.rate, row.channels, row.type,
+        const std::string path = dir.path() + "/refused." + row.type;
+        ASSERT_EQ (soxWrite (dir.path(), row.channels == 3 ? threeChannels : mono, row.rate, row.channels, row.type,
                              row.encoding, row.bits, path),
                    0);
         AudioData data;
@@ -355,6 +355,54 @@ TEST (AudioFileReader, decodesEveryFrameOfTheLongestFileItTakes)
     }
 }
 
+TEST (AudioFileReader, decodesOnlyTheFirstFramesALimitAllowsAfterCheckingTheWholeFile)
+{
+    const uint32_t tooMany = static_cast<uint32_t> (kMaximumFrameCount) + 1;
+    WavFormat mono8;
+    mono8.channels = 1;
+    mono8.bitsPerSample = 8;
+    const std::vector<double> silence (static_cast<size_t> (kMaximumFrameCount), 0.0);
+    Bytes bigRiff = goodWav();
+    bigRiff[4] += 8; // the walk expects one more chunk than there is
+    const ScratchFolder dir ("limited");
+
+    const struct
+    {
+        const char* name;
+        Bytes file;
+        int32_t limit;
+        waverror expected;
+        std::vector<double> left;
+        std::vector<double> right;
+    } rows[] = {
+        { "WAV of 4 frames, limit 2", goodWav(), 2, waverror::none, { 0.0, 2.0 / 32768 }, { 1.0 / 32768, 3.0 / 32768 } },
+        { "WAV of 4 frames, limit 9", goodWav(), 9, waverror::none, { 0.0, 2.0 / 32768, 4.0 / 32768, 6.0 / 32768 },
+          { 1.0 / 32768, 3.0 / 32768, 5.0 / 32768, 7.0 / 32768 } },
+        { "AIFF of 2 frames, limit 1", goodAiff(), 1, waverror::none, { 1.0 / 32768 }, { 2.0 / 32768 } },
+        { "WAV of more frames than the reader takes", goodWav (mono8, Bytes (tooMany, 0x80)), INT32_MAX, waverror::none, silence, silence },
+        { "AIFF of more frames than the reader takes",
+          aiffFile ({ aiffChunk ("COMM", aiffCommonPayload (1, tooMany, 8, 48000)), aiffChunk ("SSND", aiffSoundPayload (Bytes (tooMany, 0))) }),
+          kMaximumFrameCount, waverror::none, silence, silence },
+        { "a format chunk of 14 bytes after the sound data", riffFile ({ wavChunk ("fmt ", wavFormatPayload ({})), wavChunk ("data", goodWavData()), wavChunk ("fmt ", Bytes (14)) }),
+          1, waverror::malformed, {}, {} },
+        { "container larger than the file", bigRiff, 1, waverror::malformed, {}, {} },
+        { "data not a whole number of blocks", goodWav ({}, pcm16LE ({ 1, 2, 3 })), 1, waverror::malformed, {}, {} },
+        { "AIFF at 22050 Hz", aiffFile ({ aiffChunk ("COMM", aiffCommonPayload (2, 2, 16, 22050)), aiffChunk ("SSND", aiffSoundPayload (Bytes (8))) }),
+          1, waverror::unsupportedSampleRate, {}, {} },
+        { "AIFF frame count one more than the sound data", goodAiff (3), 1, waverror::malformed, {}, {} },
+    };
+
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE (row.name);
+        AudioData d; // a WAV that is refused is then refused by the AIFF parser, as malformed
+        EXPECT_EQ (decodeAudioFile (dir.write ("in.wav", row.file).c_str(), d, true, row.limit), row.expected);
+        EXPECT_EQ (d.frameCount, static_cast<int32_t> (row.left.size()));
+        EXPECT_TRUE (d.left == row.left); // not EXPECT_EQ: two million values would be printed
+        EXPECT_TRUE (d.right == row.right);
+    }
+}
+
 TEST (AudioFileReader, refusesEveryTruncationOfAGoodFile)
 {
     const Bytes wav = goodWav();
@@ -374,9 +422,9 @@ TEST (AudioFileReader, refusesMissingAndEmptyFilesAndANullPath)
     AudioData d;
     EXPECT_EQ (decodeWavFile (nullptr, d, true), waverror::cannotOpen);
     EXPECT_EQ (decodeAiffFile (nullptr, d, true), waverror::cannotOpen);
-    const std::string dir = TestSupport::makeTempDirectory ("missing");
-    EXPECT_EQ (decodeWavFile ((dir + "/absent.wav").c_str(), d, true), waverror::cannotOpen);
-    EXPECT_EQ (decodeWavFile (dir.c_str(), d, true), waverror::malformed); // a directory opens but cannot be read
+    const ScratchFolder dir ("missing");
+    EXPECT_EQ (decodeWavFile ((dir.path() + "/absent.wav").c_str(), d, true), waverror::cannotOpen);
+    EXPECT_EQ (decodeWavFile (dir.path().c_str(), d, true), waverror::malformed); // a directory opens but cannot be read
 }
 
 // The array interface
@@ -440,8 +488,8 @@ TEST (AudioFileReader, neverDecodesMoreSamplesThanAMutatedHeaderLeavesInTheFile)
     // result is a refusal or a decode that fits the file (the sanitizer build watches the reads).
     const std::vector<Bytes> goodFiles = { goodWav(), goodAiff() };
     const uint8_t values[] = { 0x00, 0x01, 0x02, 0x7F, 0x80, 0xFE, 0xFF };
-    const std::string dir = TestSupport::makeTempDirectory ("mutated");
-    const std::string path = dir + "/in.bin";
+    const ScratchFolder dir ("mutated");
+    const std::string path = dir.path() + "/in.bin";
 
     for (const Bytes& good : goodFiles)
         for (size_t index = 0; index + 8 < good.size(); ++index)

@@ -96,17 +96,38 @@ void expectRefused (const Imported& imported)
     }
 }
 
-std::string writeBytes (const std::string& testName, const Bytes& bytes)
+// Interleaved 8-bit samples, unsigned for a WAV and signed for an AIFF: the band-limited response
+// for its first 65536 frames, then a cheap pattern (far past what the conversion reads).
+Bytes eightBitSamples (bool aiff, int rate, int channels, uint32_t frames)
 {
-    const std::string path = TestSupport::makeTempDirectory (testName) + "/in.wav";
-    TestSupport::writeFileBytes (path, bytes);
-    return path;
+    Bytes out (static_cast<size_t> (frames) * static_cast<size_t> (channels));
+    for (size_t i = 0; i < out.size(); ++i)
+    {
+        const size_t frame = i / static_cast<size_t> (channels);
+        const long value = frame < 65536 ? std::lround (128.0 * bandLimited (static_cast<double> (frame) / rate, static_cast<int> (i) % channels))
+                                         : static_cast<long> (i % 251) - 125;
+        out[i] = static_cast<uint8_t> (aiff ? value : value + 128);
+    }
+    return out;
+}
+
+// A file of those samples; `later` follows the sound data, and the container's size is given or computed.
+Bytes eightBitFile (bool aiff, int rate, int channels, const Bytes& samples, const Bytes& later = {}, int64_t size = -1,
+                    uint32_t aiffFrames = 0)
+{
+    const uint32_t frames = aiffFrames != 0 ? aiffFrames : static_cast<uint32_t> (samples.size() / static_cast<size_t> (channels));
+    WavFormat f;
+    f.channels = static_cast<uint16_t> (channels);
+    f.sampleRate = static_cast<uint32_t> (rate);
+    f.bitsPerSample = 8;
+    return aiff ? aiffFile ({ aiffChunk ("COMM", aiffCommonPayload (f.channels, frames, 8, f.sampleRate)), aiffChunk ("SSND", aiffSoundPayload (samples)), later }, size)
+                : riffFile ({ wavChunk ("fmt ", wavFormatPayload (f)), wavChunk ("data", samples), later }, size);
 }
 } // namespace
 
 TEST (CabinetImporter, convertsResponsesOfEveryRateChannelCountAndFormatTo1024SamplesAt48000Hz)
 {
-    const std::string dir = TestSupport::makeTempDirectory ("everyRate");
+    const ScratchFolder dir ("everyRate");
     const struct
     {
         int rate;
@@ -124,7 +145,7 @@ TEST (CabinetImporter, convertsResponsesOfEveryRateChannelCountAndFormatTo1024Sa
     for (const auto& row : rows)
     {
         SCOPED_TRACE (std::to_string (row.rate) + " Hz, " + std::to_string (row.channels) + " channel(s), " + row.type);
-        const Imported imported = importFile (writeBandLimited (dir, row.rate, row.channels, row.frames, row.bits, row.type));
+        const Imported imported = importFile (writeBandLimited (dir.path(), row.rate, row.channels, row.frames, row.bits, row.type));
         ASSERT_TRUE (imported.result.ok);
         EXPECT_EQ (imported.log, "");
         const int rightSource = row.channels == 2 ? 1 : 0;
@@ -140,7 +161,7 @@ TEST (CabinetImporter, convertsResponsesOfEveryRateChannelCountAndFormatTo1024Sa
 
 TEST (CabinetImporter, cutsOrPadsTheResponseAt1024SamplesWithoutAFade)
 {
-    const std::string dir = TestSupport::makeTempDirectory ("cutOrPad");
+    const ScratchFolder dir ("cutOrPad");
     const struct
     {
         int rate;
@@ -157,7 +178,7 @@ TEST (CabinetImporter, cutsOrPadsTheResponseAt1024SamplesWithoutAFade)
     for (const auto& row : rows)
     {
         SCOPED_TRACE (std::to_string (row.rate) + " Hz, " + std::to_string (row.frames) + " frames");
-        const Imported imported = importFile (writeBandLimited (dir, row.rate, 2, row.frames));
+        const Imported imported = importFile (writeBandLimited (dir.path(), row.rate, 2, row.frames));
         ASSERT_TRUE (imported.result.ok);
         for (size_t i = 0; i < row.exact; ++i)
         {
@@ -188,24 +209,74 @@ TEST (CabinetImporter, importsTenSecondsOfStereoFloatAt192000Hz)
     const Bytes file = riffFile ({ wavChunk ("fmt ", wavFormatPayload (f)), wavChunk ("data", floatLE (interleaved)) });
     ASSERT_GT (file.size(), 15'000'000u);
 
-    const Imported imported = importFile (writeBytes ("tenSeconds", file));
+    const Imported imported = importFile (ScratchFolder ("tenSeconds").write ("in.wav", file));
     ASSERT_TRUE (imported.result.ok) << imported.log;
     EXPECT_GT (signalToError (imported.left(), 0), 60.0);
     EXPECT_GT (signalToError (imported.right(), 1), 60.0);
 }
 
+TEST (CabinetImporter, importsResponsesLongerThanTheReaderDecodesFromTheirStart)
+{
+    // Only the start of a response is kept: a long file imports to exactly the bits of a short
+    // one that holds the same first frames.
+    constexpr uint32_t kShortFrames = 32768;
+    const ScratchFolder dir ("longResponses");
+    const struct
+    {
+        const char* name;
+        bool aiff;
+        int rate;
+        int channels;
+        uint32_t frames;
+    } rows[] = {
+        { "30 s of mono WAV at 96000 Hz", false, 96000, 1, 30 * 96000 },
+        { "11 s of stereo AIFF at 192000 Hz", true, 192000, 2, 11 * 192000 },
+        { "stereo WAV at 44100 Hz, one frame more than the reader decodes", false, 44100, 2, kMaximumFrameCount + 1 },
+        { "mono AIFF at 48000 Hz, one frame more than the reader decodes", true, 48000, 1, kMaximumFrameCount + 1 },
+    };
+
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE (row.name);
+        ASSERT_GT (row.frames, static_cast<uint32_t> (kMaximumFrameCount));
+        const Bytes samples = eightBitSamples (row.aiff, row.rate, row.channels, row.frames);
+        const Bytes start (samples.begin(), samples.begin() + kShortFrames * row.channels);
+        const Imported whole = importFile (dir.write ("long.wav", eightBitFile (row.aiff, row.rate, row.channels, samples)));
+        const Imported cut = importFile (dir.write ("short.wav", eightBitFile (row.aiff, row.rate, row.channels, start)));
+        ASSERT_TRUE (cut.result.ok) << cut.log;
+        EXPECT_GT (signalToError (cut.right(), row.channels - 1), 35.0);
+        EXPECT_TRUE (whole.result.ok) << whole.log;
+        EXPECT_TRUE (whole.samples == cut.samples);
+    }
+}
+
 // The importer refuses whatever the reader refuses, alike; which files those are is the reader's tests' concern.
 TEST (CabinetImporter, refusesUnreadableAndUnsupportedFilesWithTheUnitImpulse)
 {
-    const std::string dir = TestSupport::makeTempDirectory ("refusedImport");
+    const ScratchFolder dir ("refusedImport");
+    // Files longer than the reader decodes are still checked to their end.
+    const uint32_t longFrames = 30 * 96000;
+    const Bytes wavSamples = eightBitSamples (false, 96000, 1, longFrames);
+    const Bytes aiffSamples = eightBitSamples (true, 96000, 1, longFrames);
+    const Bytes aiff = eightBitFile (true, 96000, 1, aiffSamples); // its size as form size: 8 bytes too many
+    Bytes runsPastTheEnd = wavChunk ("LIST", Bytes (10));
+    runsPastTheEnd[4] = 11; // claims one byte more than the file holds
     const struct
     {
         const char* name;
         std::string path;
     } rows[] = {
-        { "missing file", dir + "/absent.wav" },
-        { "22050 Hz", writeBandLimited (dir, 22050, 2, 1000) },
-        { "empty file", writeBytes ("zeroLength", {}) },
+        { "missing file", dir.path() + "/absent.wav" },
+        { "22050 Hz", writeBandLimited (dir.path(), 22050, 2, 1000) },
+        { "empty file", dir.write ("empty.wav", {}) },
+        { "long WAV with a format chunk of 14 bytes after its sound data",
+          dir.write ("lateFormat.wav", eightBitFile (false, 96000, 1, wavSamples, wavChunk ("fmt ", Bytes (14)))) },
+        { "long WAV whose last chunk runs past the end of the file",
+          dir.write ("pastTheEnd.wav", eightBitFile (false, 96000, 1, wavSamples, runsPastTheEnd)) },
+        { "long AIFF whose container claims more than the file holds",
+          dir.write ("bigForm.aiff", eightBitFile (true, 96000, 1, aiffSamples, {}, static_cast<int64_t> (aiff.size()))) },
+        { "long AIFF whose frame count needs more than its sound data",
+          dir.write ("shortSound.aiff", eightBitFile (true, 96000, 1, aiffSamples, {}, -1, longFrames + 1)) },
     };
 
     for (const auto& row : rows)

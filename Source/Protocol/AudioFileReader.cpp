@@ -256,15 +256,24 @@ double decodeSample (const uint8_t* p, const SampleLayout& layout)
     return static_cast<double> (value) / static_cast<double> (half);
 }
 
-// Refuses a frame count above the limit before anything is sized from it.
-waverror checkFrameCount (uint64_t frameCount)
+// The number of frames to decode of a file that holds frameCount, or nothing when the file is
+// refused. Without a limit that is every frame, and a file of more than kMaximumFrameCount is
+// refused before anything is sized from it; with one, it is at most the limit.
+std::optional<uint32_t> framesToDecode (uint64_t frameCount, std::optional<int32_t> frameLimit)
 {
-    return frameCount <= static_cast<uint64_t> (kMaximumFrameCount) ? waverror::none : waverror::malformed;
+    const int32_t limit = std::clamp (frameLimit.value_or (kMaximumFrameCount), 0, kMaximumFrameCount);
+
+    if (frameCount <= static_cast<uint64_t> (limit))
+        return static_cast<uint32_t> (frameCount);
+    if (! frameLimit)
+        return std::nullopt;
+
+    return static_cast<uint32_t> (limit);
 }
 
-// Decodes frameCount interleaved frames from the sound data into `data`, reading the file a block
-// of whole frames at a time. The caller has checked that frameCount strides fit in the sound data
-// and that frameCount is within kMaximumFrameCount.
+// Decodes the first frameCount interleaved frames of the sound data into `data`, reading the file
+// a block of whole frames at a time. The caller has checked that frameCount strides fit in the
+// sound data and that frameCount is within kMaximumFrameCount.
 waverror decodeFrames (SourceFile& file, const SoundData& sound, const SampleLayout& layout, unsigned channels,
                        uint32_t frameCount, AudioData& data)
 {
@@ -356,7 +365,7 @@ waverror checkWavFormat (const WavFormat& f, uint32_t dataSize, bool isFloat)
     if (dataSize % f.blockAlign != 0)
         return waverror::malformed;
 
-    return checkFrameCount (dataSize / f.blockAlign);
+    return waverror::none;
 }
 
 // Moves a channel into a new[] array, releasing the vector at once so that only one channel is
@@ -395,7 +404,7 @@ bool deliver (waverror error, AudioData& data, double** left, double** right, in
 
 } // namespace
 
-waverror decodeWavFile (const char* path, AudioData& data, bool wantSamples)
+waverror decodeWavFile (const char* path, AudioData& data, bool wantSamples, std::optional<int32_t> frameLimit)
 {
     SourceFile file;
     uint32_t riffSize = 0;
@@ -434,6 +443,11 @@ waverror decodeWavFile (const char* path, AudioData& data, bool wantSamples)
     if (const waverror error = checkWavFormat (f, sound->size, isFloat); error != waverror::none)
         return error;
 
+    const std::optional<uint32_t> frames = framesToDecode (sound->size / f.blockAlign, frameLimit);
+
+    if (! frames)
+        return waverror::malformed;
+
     if (wantSamples)
     {
         SampleLayout layout;
@@ -443,7 +457,7 @@ waverror decodeWavFile (const char* path, AudioData& data, bool wantSamples)
         layout.isFloat = isFloat;
         layout.frameStride = f.blockAlign;
 
-        if (const waverror error = decodeFrames (file, *sound, layout, f.channels, sound->size / f.blockAlign, data);
+        if (const waverror error = decodeFrames (file, *sound, layout, f.channels, *frames, data);
             error != waverror::none)
             return error;
     }
@@ -453,7 +467,7 @@ waverror decodeWavFile (const char* path, AudioData& data, bool wantSamples)
     return waverror::none;
 }
 
-waverror decodeAiffFile (const char* path, AudioData& data, bool wantSamples)
+waverror decodeAiffFile (const char* path, AudioData& data, bool wantSamples, std::optional<int32_t> frameLimit)
 {
     SourceFile file;
     uint32_t formSize = 0;
@@ -530,8 +544,11 @@ waverror decodeAiffFile (const char* path, AudioData& data, bool wantSamples)
 
     if (static_cast<uint64_t> (c.frameCount) * frameBytes > sound->size)
         return waverror::malformed;
-    if (const waverror error = checkFrameCount (c.frameCount); error != waverror::none)
-        return error;
+
+    const std::optional<uint32_t> frames = framesToDecode (c.frameCount, frameLimit);
+
+    if (! frames)
+        return waverror::malformed;
 
     if (wantSamples)
     {
@@ -540,7 +557,7 @@ waverror decodeAiffFile (const char* path, AudioData& data, bool wantSamples)
         layout.bytes = containerBytes (c.bitsPerSample);
         layout.frameStride = frameBytes;
 
-        if (const waverror error = decodeFrames (file, *sound, layout, c.channels, c.frameCount, data);
+        if (const waverror error = decodeFrames (file, *sound, layout, c.channels, *frames, data);
             error != waverror::none)
             return error;
     }
@@ -550,12 +567,12 @@ waverror decodeAiffFile (const char* path, AudioData& data, bool wantSamples)
     return waverror::none;
 }
 
-waverror decodeAudioFile (const char* path, AudioData& data, bool wantSamples)
+waverror decodeAudioFile (const char* path, AudioData& data, bool wantSamples, std::optional<int32_t> frameLimit)
 {
-    if (decodeWavFile (path, data, wantSamples) == waverror::none)
+    if (decodeWavFile (path, data, wantSamples, frameLimit) == waverror::none)
         return waverror::none;
 
-    return decodeAiffFile (path, data, wantSamples);
+    return decodeAiffFile (path, data, wantSamples, frameLimit);
 }
 
 bool readAudioFile (const char* path, double** left, double** right, int* frameCount, int* sampleRate, bool* mono)

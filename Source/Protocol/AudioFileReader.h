@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 // Reads a user's impulse-response file (RIFF/WAVE or AIFF, one or two channels, 8 to 32 bits,
@@ -23,9 +24,9 @@ enum class waverror : int
 
 constexpr int32_t kAcceptedSampleRates[] = { 44100, 48000, 88200, 96000, 176400, 192000 };
 
-// The most frames a file may declare (10.9 s at 192000 Hz; an impulse response is far shorter).
-// A longer file is refused as malformed before anything is sized from it, which bounds the memory
-// a read takes: the decoded channels hold at most 2 x 16 MiB.
+// The most frames a read decodes (10.9 s at 192000 Hz; an impulse response is far shorter), which
+// bounds the memory it takes: the decoded channels hold at most 2 x 16 MiB. A read without a frame
+// limit refuses a longer file as malformed before anything is sized from it.
 constexpr int32_t kMaximumFrameCount = 1 << 21;
 
 // A decoded file. For a one-channel file `right` is a copy of `left`.
@@ -41,13 +42,20 @@ struct AudioData
 // Reads a WAV (or AIFF) file into `data`. With wantSamples false the sound data is only checked
 // and skipped: sampleRate and mono are filled, the channels and frameCount are left alone.
 // On failure `data` is unchanged.
-waverror decodeWavFile (const char* path, AudioData& data, bool wantSamples);
-waverror decodeAiffFile (const char* path, AudioData& data, bool wantSamples);
+// With a frame limit (clamped to 0 .. kMaximumFrameCount) only the file's first frames up to the
+// limit are decoded and frameCount is their number; a longer file is then not refused, and the
+// rest of its sound data is skipped unread. The whole file is checked either way.
+waverror decodeWavFile (const char* path, AudioData& data, bool wantSamples,
+                        std::optional<int32_t> frameLimit = std::nullopt);
+waverror decodeAiffFile (const char* path, AudioData& data, bool wantSamples,
+                         std::optional<int32_t> frameLimit = std::nullopt);
 
 // WAV first whatever the file's name, then AIFF; the AIFF parser's code when both refuse.
-waverror decodeAudioFile (const char* path, AudioData& data, bool wantSamples);
+waverror decodeAudioFile (const char* path, AudioData& data, bool wantSamples,
+                          std::optional<int32_t> frameLimit = std::nullopt);
 
-// The array interface: true with the outputs written, or false with nothing written.
+// The array interface, without a frame limit: true with the outputs written, or false with
+// nothing written.
 // Any out-parameter may be null; the samples are read only when left, right and frameCount are
 // all given, and then any arrays already in *left and *right are released with delete[] and
 // replaced by new[] arrays of *frameCount doubles that the caller owns.

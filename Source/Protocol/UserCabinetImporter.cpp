@@ -21,7 +21,7 @@ constexpr double kSamplesPerZeroCrossing = 4096.0;
 
 using Channel = std::array<double, kImpulseLength>;
 
-// Converts one whole channel in a single call that takes at most kImpulseLength samples: the
+// Converts one decoded channel in a single call that takes at most kImpulseLength samples: the
 // rest of a longer response is dropped. Returns the number of samples written.
 size_t convertChannel (Resampler& resampler, const std::vector<double>& in, double factor, Channel& out)
 {
@@ -50,8 +50,11 @@ void writeChannel (const Channel& working, size_t length, float* out)
 
 bool loadImpulseChannels (const char* path, float* left, float* right)
 {
+    // Only the start of a response is kept: converting its first kImpulseLength samples takes
+    // under 8000 frames at any accepted rate. So a longer file is imported from its first
+    // kMaximumFrameCount frames, to the same samples as when it was decoded whole.
     AudioData data;
-    const bool read = decodeAudioFile (path, data, true) == waverror::none;
+    const bool read = decodeAudioFile (path, data, true, kMaximumFrameCount) == waverror::none;
 
     Channel workingLeft {};
     Channel workingRight {};

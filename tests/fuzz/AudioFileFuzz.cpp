@@ -5,6 +5,9 @@
 #include "FuzzSupport.h"
 #include "UserCabinetImporter.h"
 
+#include <algorithm>
+#include <cstring>
+
 using namespace Korvantal;
 
 extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
@@ -13,8 +16,22 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
     const char* path = file.path.c_str();
 
     AudioData audio;
-    if (decodeAudioFile (path, audio, true) == waverror::none)
+    const bool read = decodeAudioFile (path, audio, true) == waverror::none;
+    if (read)
         FUZZ_CHECK (audio.left.size() == static_cast<size_t> (audio.frameCount) && audio.right.size() == audio.left.size());
+
+    // A frame limit decides how many frames are decoded, never whether a file is refused (these
+    // inputs are far shorter than kMaximumFrameCount): the same outcome, the first frames bit for bit.
+    constexpr int32_t kLimit = 3;
+    AudioData start;
+    FUZZ_CHECK ((decodeAudioFile (path, start, true, kLimit) == waverror::none) == read);
+    if (read)
+    {
+        const size_t frames = static_cast<size_t> (std::min (audio.frameCount, kLimit));
+        FUZZ_CHECK (start.frameCount == static_cast<int32_t> (frames) && start.left.size() == frames && start.right.size() == frames);
+        FUZZ_CHECK (frames == 0 || std::memcmp (start.left.data(), audio.left.data(), frames * sizeof (double)) == 0);
+        FUZZ_CHECK (frames == 0 || std::memcmp (start.right.data(), audio.right.data(), frames * sizeof (double)) == 0);
+    }
 
     AudioData header;
     decodeAudioFile (path, header, false);

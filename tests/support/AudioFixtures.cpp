@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 
 namespace AudioFixtures
 {
@@ -145,6 +146,21 @@ Bytes floatLE (const std::vector<float>& samples)
     Bytes out (samples.size() * sizeof (float));
     std::memcpy (out.data(), samples.data(), out.size()); // the test hosts are little-endian
     return out;
+}
+
+ScratchFolder::ScratchFolder (const std::string& testName) : _path (TestSupport::makeTempDirectory (testName)) {}
+
+ScratchFolder::~ScratchFolder()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all (_path, ignored);
+}
+
+std::string ScratchFolder::write (const std::string& name, const Bytes& bytes) const
+{
+    const std::string path = _path + "/" + name;
+    TestSupport::writeFileBytes (path, bytes);
+    return path;
 }
 
 std::vector<float> testResponse (int frames, int channel)

@@ -47,6 +47,23 @@ Bytes aiffSoundPayload (const Bytes& data, uint32_t offset = 0, uint32_t blockSi
 Bytes pcm16LE (const std::vector<int16_t>& samples);
 Bytes floatLE (const std::vector<float>& samples);
 
+// A fresh folder for one test's files, removed with everything in it when the test ends, pass or fail.
+class ScratchFolder
+{
+public:
+    explicit ScratchFolder (const std::string& testName);
+    ~ScratchFolder();
+    ScratchFolder (const ScratchFolder&) = delete;
+    ScratchFolder& operator= (const ScratchFolder&) = delete;
+
+    const std::string& path() const { return _path; }
+    // Writes `bytes` to a file of that name in the folder and returns its path.
+    std::string write (const std::string& name, const Bytes& bytes) const;
+
+private:
+    std::string _path;
+};
+
 // A deterministic decaying test response of `frames` samples for one channel, within +-0.9.
 std::vector<float> testResponse (int frames, int channel);
 
