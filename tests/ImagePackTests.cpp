@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <sstream>
@@ -99,6 +102,13 @@ std::vector<Chunk> rgbaChunks (uint32_t width, uint32_t height, const std::vecto
 Bytes makePng (uint32_t width, uint32_t height)
 {
     return pngFile (rgbaChunks (width, height, std::vector<uint32_t> ((size_t) width * height, 0xFF0000FFu)));
+}
+
+// A black one-bit grey image whose data holds only its first `rows` rows.
+Bytes blackPng (uint32_t width, uint32_t height, uint32_t rows)
+{
+    return pngFile ({ { "IHDR", ihdr (width, height, 1, 0) },
+                      { "IDAT", zlibStream (Bytes ((size_t) rows * (1 + (width + 7) / 8), 0)) }, { "IEND", {} } });
 }
 
 // A PNG written by libpng's own writer from pseudo-random samples. With `transparency`, a palette
@@ -213,6 +223,24 @@ Bytes entryData (const Bytes& pack, const std::string& name)
             data.assign (pack.begin() + getWord (pack, entry + 8), pack.begin() + getWord (pack, entry + 8) + getWord (pack, entry + 12));
     return data;
 }
+
+// Lowers the process's address-space limit to its size now plus `headroom` while it lives, so
+// a decoder that allocates a bitmap for a damaged header's size fails the test at once.
+struct AddressSpaceLimit
+{
+    explicit AddressSpaceLimit (rlim_t headroom)
+    {
+        getrlimit (RLIMIT_AS, &_saved);
+        rlim_t pages = 0;
+        std::ifstream ("/proc/self/statm") >> pages;
+        rlimit lowered = _saved;
+        lowered.rlim_cur = std::min (_saved.rlim_max, pages * (rlim_t) sysconf (_SC_PAGESIZE) + headroom);
+        setrlimit (RLIMIT_AS, &lowered);
+    }
+    ~AddressSpaceLimit() { setrlimit (RLIMIT_AS, &_saved); }
+
+    rlimit _saved {};
+};
 
 struct Entry
 {
@@ -358,17 +386,29 @@ TEST (ImagePackDirectory, keepsNamesThatOverlapInOneAreaOfTheFileOnlyOnce)
 
 TEST (ImagePackDirectory, matchesNamesByTheirExactBytesAndTheLaterOfTwoEntriesWins)
 {
-    FakeFile file (makePack ({ { "Knob.png", makePng (2, 2) }, { "knob.png", makePng (4, 4) }, { "Knob.png", makePng (5, 3) } }));
+    // The first and the last entry are written with stand-in names, then pointed at bytes wholly
+    // inside the fifth entry's name: "nob.png" in its middle, "Old" at its start.
+    FakeFile file (makePack ({ { "#######", makePng (7, 7) }, { "Knob.png", makePng (2, 2) }, { "knob.png", makePng (4, 4) },
+                               { "Knob.png", makePng (5, 3) }, { "OldKnob.png.bak", makePng (6, 6) }, { "###", makePng (8, 8) } }));
+    const size_t directory = file.bytes.size() - 6 * 16;
+    putWord (file.bytes, directory, getWord (file.bytes, directory + 4 * 16) + 4);
+    putWord (file.bytes, directory + 5 * 16, getWord (file.bytes, directory + 4 * 16));
     ImageResourcePack pack (file.reader());
     ASSERT_TRUE (pack.open());
-    pack.add (1, "Knob.png");
-    pack.add (2, "knob.png");
-    pack.add (3, "KNOB.png");
 
-    EXPECT_EQ (pack.getImage (1).getWidth(), 5);
-    EXPECT_EQ (pack.getImage (1).getHeight(), 3);
-    EXPECT_EQ (pack.getImage (2).getWidth(), 4);
-    EXPECT_FALSE (pack.getImage (3).isValid());
+    const struct
+    {
+        const char* name;
+        int width, height; // 0: no image
+    } lookups[] = {
+        { "Knob.png", 5, 3 }, { "knob.png", 4, 4 }, { "KNOB.png", 0, 0 }, { "OldKnob.png.bak", 6, 6 },
+        { "nob.png", 7, 7 },  { "Old", 8, 8 },      { "#######", 0, 0 },
+    };
+    for (unsigned id = 0; id < std::size (lookups); ++id)
+    {
+        pack.add (id, lookups[id].name);
+        EXPECT_EQ (pack.getImage (id).getBounds(), juce::Rectangle<int> (lookups[id].width, lookups[id].height)) << lookups[id].name;
+    }
 }
 
 // ---- Loading images --------------------------------------------------------------------------
@@ -423,6 +463,7 @@ TEST (ImagePackLoading, decodesEveryKindOfPngAsTheFrameworksLoaderDoes)
         { "RGBA 8, gAMA 1.0",               kRgba,      8,  false, false, true },
         { "RGB 8, gAMA 1.0",                kRgb,       8,  false, false, true },
         { "grey and alpha 16, gAMA 1.0",    kGreyAlpha, 16, false, false, true },
+        { "2^25 pixels, the most decoded",  kGrey,      1,  false, false, false, 8192, 4096 },
     };
 
     for (const auto& kind : kinds)
@@ -467,9 +508,10 @@ TEST (ImagePackLoading, givesANullImageForDamagedOrNonPngDataAndRetriesIt)
         { "no IDAT",                    damaged ([] (auto& c) { c.erase (c.begin() + 1); }) },
         { "bit depth 3",                damaged ([] (auto& c) { c[0].body[8] = 3; }) },
         { "huge declared size",         damaged ([] (auto& c) { c[0].body = ihdr (1000000, 1000000, 8, 6); }) },
-        // 8193 x 4096 one-bit pixels: a sound PNG, but over the decoder's limit of 2^25 pixels.
-        { "over the pixel limit",       pngFile ({ { "IHDR", ihdr (8193, 4096, 1, 0) },
-                                                   { "IDAT", zlibStream (Bytes (4096 * 1026, 0)) }, { "IEND", {} } }) },
+        // 8283 x 4051 = 2^25 + 1 one-bit pixels: a sound PNG, one pixel over the decoder's limit.
+        { "one pixel over the limit",   blackPng (8283, 4051, 4051) },
+        // 65536 x 65536 = 2^32 pixels, which a 32-bit product wraps to 0; two rows of data.
+        { "2^32 pixels",                blackPng (65536, 65536, 2) },
         { "cut in the signature",       cut (5) },
         { "cut in the image data",      cut (50) },
     };
@@ -482,7 +524,10 @@ TEST (ImagePackLoading, givesANullImageForDamagedOrNonPngDataAndRetriesIt)
         pack.add (0, "a.png");
 
         const int before = file.reads;
-        EXPECT_FALSE (pack.getImage (0).isValid()) << row.name;
+        {
+            const AddressSpaceLimit limit (1u << 30); // no damaged header gets its bitmap
+            EXPECT_FALSE (pack.getImage (0).isValid()) << row.name;
+        }
         const int once = file.reads - before;
         EXPECT_FALSE (pack.getImage (0).isValid()) << row.name;
         EXPECT_EQ (file.reads - before, 2 * once) << row.name; // read again: still registered
