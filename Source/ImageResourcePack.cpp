@@ -26,8 +26,6 @@ constexpr uint64_t kLastAddressableOffset = std::numeric_limits<unsigned int>::m
 // up to this many pixels; the largest artwork, a knob film strip, has about nine million.
 constexpr uint64_t kMaxImagePixels = 1u << 25;
 
-constexpr size_t kRgbaBytesPerPixel = 4;
-
 // Appends the `size` bytes at `offset` to `bytes`, piece by piece, and stops at the first piece
 // that cannot be read. Returns how many bytes were appended.
 uint64_t appendPieces (const ImageResourcePack::ReadFunction& read, uint64_t offset, uint64_t size, Bytes& bytes)
@@ -127,57 +125,167 @@ NameArea& areaHolding (std::vector<NameArea>& areas, uint64_t offset)
     return *std::prev (after);
 }
 
-uint8_t premultiplied (uint8_t component, uint8_t alpha)
+// ---- PNG decoding ----------------------------------------------------------------------------
+// The framework's own PNG loader cannot be used: over the system's libpng its error handler
+// returns into libpng, which then jumps through a stale buffer on the first damaged chunk. This
+// decoder drives libpng the way that loader does, with the same transforms and the framework's
+// own premultiplication, so a sound PNG gives the very pixels the framework would show; but
+// libpng's errors jump out of the read for good, and a damaged PNG gives a null image.
+
+// The PNG bytes being read. Plain data: libpng's error jump passes over the frames using it.
+struct PngSource
 {
-    return (uint8_t) ((component * alpha + 127) / 255);
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    size_t position = 0;
+};
+
+void readPngBytes (png_structp png, png_bytep destination, size_t length)
+{
+    auto& source = *static_cast<PngSource*> (png_get_io_ptr (png));
+    if (length > source.size - source.position)
+        png_error (png, "PNG data cut short");
+
+    std::memcpy (destination, source.data + source.position, length);
+    source.position += length;
 }
 
-// libpng writes straight RGBA; the framework's pixels are premultiplied, in its own byte order.
-void convertToPremultipliedArgb (const juce::Image::BitmapData& pixels)
+// libpng must never get control back from its error handler: jump to the running read step.
+[[noreturn]] void leavePngRead (png_structp png, png_const_charp)
+{
+    png_longjmp (png, 1);
+}
+
+void ignorePngWarning (png_structp, png_const_charp) {}
+
+struct PngLayout
+{
+    png_uint_32 width = 0;
+    png_uint_32 height = 0;
+    bool hasAlpha = false;
+};
+
+// The two read steps below call setjmp, so no object with a destructor may live in them.
+
+// Reads the header and asks for the framework loader's transforms: 16-bit samples cut to 8 bits,
+// palette and grey expanded to RGB, nothing else (no gamma correction). False when libpng fails.
+bool readPngHeader (png_structp png, png_infop info, PngSource* source, PngLayout* layout)
+{
+    if (setjmp (png_jmpbuf (png)) != 0)
+        return false;
+
+    png_set_read_fn (png, source, readPngBytes);
+    png_read_info (png, info);
+
+    int depth = 0, colourType = 0, transparentCount = 0;
+    png_get_IHDR (png, info, &layout->width, &layout->height, &depth, &colourType, nullptr, nullptr, nullptr);
+    png_get_tRNS (png, info, nullptr, &transparentCount, nullptr);
+    layout->hasAlpha = (colourType & PNG_COLOR_MASK_ALPHA) != 0 || transparentCount != 0;
+
+    if (depth == 16)
+        png_set_strip_16 (png);
+    if (colourType == PNG_COLOR_TYPE_PALETTE || depth < 8)
+        png_set_expand (png);
+    if (colourType == PNG_COLOR_TYPE_GRAY || colourType == PNG_COLOR_TYPE_GRAY_ALPHA)
+        png_set_gray_to_rgb (png);
+    return true;
+}
+
+// Reads every row into the bitmap, interlaced images pass by pass as png_read_image does: 8-bit
+// RGBA when the image has alpha (a transparency chunk expanded to it), else 8-bit RGB. The
+// framework's loader also adds an opaque alpha to RGB rows, only to drop it when it copies them
+// into its RGB bitmap. False when libpng fails, or when the rows would not fit the bitmap's.
+bool readPngRows (png_structp png, png_infop info, uint8_t* firstLine, size_t lineStride, int pixelStride, png_uint_32 height)
+{
+    if (setjmp (png_jmpbuf (png)) != 0)
+        return false;
+
+    if (png_get_valid (png, info, PNG_INFO_tRNS) != 0)
+        png_set_expand (png);
+
+    const int passes = png_set_interlace_handling (png);
+    png_read_update_info (png, info);
+
+    if (png_get_bit_depth (png, info) != 8 || png_get_channels (png, info) != pixelStride
+        || png_get_rowbytes (png, info) > lineStride)
+        return false;
+
+    for (int pass = 0; pass < passes; ++pass)
+        for (png_uint_32 y = 0; y < height; ++y)
+            png_read_row (png, firstLine + y * lineStride, nullptr);
+
+    png_read_end (png, info);
+    return true;
+}
+
+// libpng's RGBA or RGB rows, turned in place into the framework's pixels: its ARGB byte order,
+// premultiplied by its own PixelARGB, or its RGB byte order.
+void convertToFrameworkPixels (const juce::Image::BitmapData& pixels, bool hasAlpha)
 {
     for (int y = 0; y < pixels.height; ++y)
     {
         uint8_t* pixel = pixels.getLinePointer (y);
         for (int x = 0; x < pixels.width; ++x, pixel += pixels.pixelStride)
         {
-            const uint8_t red = pixel[0], green = pixel[1], blue = pixel[2], alpha = pixel[3];
-            pixel[juce::PixelARGB::indexA] = alpha;
-            pixel[juce::PixelARGB::indexR] = premultiplied (red, alpha);
-            pixel[juce::PixelARGB::indexG] = premultiplied (green, alpha);
-            pixel[juce::PixelARGB::indexB] = premultiplied (blue, alpha);
+            const uint8_t red = pixel[0], green = pixel[1], blue = pixel[2];
+            if (hasAlpha)
+            {
+                const uint8_t alpha = pixel[3];
+                auto* argb = reinterpret_cast<juce::PixelARGB*> (pixel);
+                argb->setARGB (alpha, red, green, blue);
+                argb->premultiply();
+            }
+            else
+            {
+                reinterpret_cast<juce::PixelRGB*> (pixel)->setARGB (0, red, green, blue);
+            }
         }
     }
 }
 
-// libpng's simplified reader reports every failure by its result. The framework's own loader
-// cannot be used: over the system's libpng its error handler returns into libpng, which then
-// aborts the process on the first damaged chunk.
+// Owns libpng's read and info structures.
+struct PngReader
+{
+    PngReader()
+        : png (png_create_read_struct (PNG_LIBPNG_VER_STRING, nullptr, leavePngRead, ignorePngWarning)),
+          info (png != nullptr ? png_create_info_struct (png) : nullptr)
+    {
+    }
+
+    ~PngReader() { png_destroy_read_struct (&png, &info, nullptr); }
+
+    PngReader (const PngReader&) = delete;
+    PngReader& operator= (const PngReader&) = delete;
+
+    png_structp png;
+    png_infop info;
+};
+
 juce::Image decodePng (const Bytes& bytes)
 {
-    png_image png {};
-    png.version = PNG_IMAGE_VERSION;
-    if (! png_image_begin_read_from_memory (&png, bytes.data(), bytes.size()))
+    PngReader reader;
+    if (reader.info == nullptr)
         return {};
 
-    if ((uint64_t) png.width * png.height > kMaxImagePixels)
-    {
-        png_image_free (&png);
+    PngSource source { bytes.data(), bytes.size(), 0 };
+    PngLayout layout;
+    if (! readPngHeader (reader.png, reader.info, &source, &layout))
         return {};
-    }
 
-    // Decoded straight into the bitmap, then converted in place: no second copy of the pixels.
-    png.format = PNG_FORMAT_RGBA;
-    static_assert (sizeof (juce::PixelARGB) == kRgbaBytesPerPixel);
-    juce::Image image (juce::Image::ARGB, (int) png.width, (int) png.height, false);
+    // Before anything of the header's size is allocated; in 64 bits, so no product wraps.
+    if ((uint64_t) layout.width * layout.height > kMaxImagePixels)
+        return {};
+
+    // The rows are decoded straight into the bitmap and converted there: no second copy.
+    juce::Image image (layout.hasAlpha ? juce::Image::ARGB : juce::Image::RGB, (int) layout.width, (int) layout.height, false);
     {
         const juce::Image::BitmapData pixels (image, juce::Image::BitmapData::readWrite);
-        const bool decoded = png_image_finish_read (&png, nullptr, pixels.data, pixels.lineStride, nullptr) != 0;
-        png_image_free (&png);
-        if (! decoded)
+        if (! readPngRows (reader.png, reader.info, pixels.data, (size_t) pixels.lineStride, pixels.pixelStride, layout.height))
             return {};
 
-        convertToPremultipliedArgb (pixels);
+        convertToFrameworkPixels (pixels, layout.hasAlpha);
     }
+    image.getProperties()->set ("originalImageHadAlpha", layout.hasAlpha);
     return image;
 }
 

@@ -40,10 +40,10 @@ public:
     // cached image dropped.
     void add (unsigned id, const std::string& fileName);
 
-    // The id's image, read and decoded on first use. Null when the id is not registered or its
-    // entry is missing or unreadable (the registration is then dropped for good); null too when
-    // the bytes are not a PNG of a sane size or do not decode, which is tried again on the next
-    // request.
+    // The id's image, read and decoded on first use, pixel for pixel as the framework's PNG
+    // loader would give it. Null when the id is not registered or its entry is missing or
+    // unreadable (the registration is then dropped for good); null too when the bytes are not a
+    // PNG of a sane size or do not decode, which is tried again on the next request.
     juce::Image getImage (unsigned id);
 
     // Drops every registration and cached image; the directory and the read function stay.

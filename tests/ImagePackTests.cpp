@@ -3,11 +3,18 @@
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <png.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,6 +32,11 @@ void putWord (Bytes& bytes, size_t at, uint32_t value)
 {
     for (int i = 0; i < 4; ++i)
         bytes[at + (size_t) i] = (uint8_t) (value >> (8 * i));
+}
+
+uint32_t getWord (const Bytes& bytes, size_t at)
+{
+    return (uint32_t) bytes[at] | (uint32_t) bytes[at + 1] << 8 | (uint32_t) bytes[at + 2] << 16 | (uint32_t) bytes[at + 3] << 24;
 }
 
 // PNG files written here from the format's rules, independently of libpng: chunks with their
@@ -91,6 +103,144 @@ Bytes makePng (uint32_t width, uint32_t height)
 {
     return pngFile (rgbaChunks (width, height, std::vector<uint32_t> ((size_t) width * height, 0xFF0000FFu)));
 }
+
+// A black one-bit grey image whose data holds only its first `rows` rows.
+Bytes blackPng (uint32_t width, uint32_t height, uint32_t rows)
+{
+    return pngFile ({ { "IHDR", ihdr (width, height, 1, 0) },
+                      { "IDAT", zlibStream (Bytes ((size_t) rows * (1 + (width + 7) / 8), 0)) }, { "IEND", {} } });
+}
+
+// A PNG written by libpng's own writer from pseudo-random samples. With `transparency`, a palette
+// image gets an alpha per entry, any other a transparent colour: its first pixel's, which every
+// third pixel of 8 or 16 bits then repeats.
+struct PngKind
+{
+    const char* name;
+    int colourType, depth;
+    bool transparency = false, interlaced = false, linearGamma = false;
+    uint32_t width = 37, height = 23;
+};
+
+void appendToBytes (png_structp png, png_bytep data, size_t length)
+{
+    auto& bytes = *static_cast<Bytes*> (png_get_io_ptr (png));
+    bytes.insert (bytes.end(), data, data + length);
+}
+
+Bytes writePng (const PngKind& kind)
+{
+    Bytes file;
+    png_structp png = png_create_write_struct (PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct (png);
+    png_set_write_fn (png, &file, appendToBytes, nullptr);
+    png_set_IHDR (png, info, kind.width, kind.height, kind.depth, kind.colourType,
+                  kind.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+
+    uint32_t seed = 2024;
+    const auto next = [&seed] { return (uint8_t) ((seed = seed * 1664525u + 1013904223u) >> 24); };
+    const size_t rowBytes = png_get_rowbytes (png, info);
+    Bytes samples (rowBytes * kind.height);
+    std::generate (samples.begin(), samples.end(), next);
+
+    const bool palette = kind.colourType == PNG_COLOR_TYPE_PALETTE;
+    std::vector<png_color> colours (palette ? (size_t) 1 << kind.depth : 0);
+    Bytes alphas (colours.size());
+    png_color_16 key {};
+    if (palette)
+    {
+        for (auto& colour : colours)
+            colour = { next(), next(), next() };
+        std::generate (alphas.begin(), alphas.end(), next);
+        png_set_PLTE (png, info, colours.data(), (int) colours.size());
+    }
+    else if (kind.transparency)
+    {
+        const size_t pixelBytes = (size_t) png_get_channels (png, info) * (size_t) kind.depth / 8;
+        for (size_t at = 3 * pixelBytes; pixelBytes > 0 && at < samples.size(); at += 3 * pixelBytes)
+            std::copy_n (samples.begin(), pixelBytes, samples.begin() + (long) at);
+        const auto sample = [&] (size_t k) {
+            return (png_uint_16) (kind.depth == 16 ? samples[2 * k] << 8 | samples[2 * k + 1] : samples[k] >> (8 - std::min (kind.depth, 8)));
+        };
+        key = { 0, sample (0), sample (1), sample (2), sample (0) };
+    }
+    if (kind.transparency)
+        png_set_tRNS (png, info, palette ? alphas.data() : nullptr, (int) alphas.size(), &key);
+    if (kind.linearGamma)
+        png_set_gAMA (png, info, 1.0);
+
+    png_write_info (png, info);
+    std::vector<png_bytep> rows;
+    for (size_t y = 0; y < kind.height; ++y)
+        rows.push_back (samples.data() + y * rowBytes);
+    png_write_image (png, rows.data());
+    png_write_end (png, nullptr);
+    png_destroy_write_struct (&png, &info);
+    return file;
+}
+
+// A stored pixel as a premultiplied 0xAARRGGBB word; RGB bitmaps hold opaque pixels.
+uint32_t storedArgb (const juce::Image::BitmapData& data, int x, int y)
+{
+    juce::PixelARGB pixel;
+    if (data.pixelFormat == juce::Image::RGB)
+        pixel.set (*reinterpret_cast<const juce::PixelRGB*> (data.getPixelPointer (x, y)));
+    else
+        pixel = *reinterpret_cast<const juce::PixelARGB*> (data.getPixelPointer (x, y));
+    return pixel.getInARGBMaskOrder();
+}
+
+// The framework's loader over the same bytes gives the same size, format and alpha flag, and
+// the same stored (premultiplied) value in every pixel.
+testing::AssertionResult decodedLikeTheFramework (const juce::Image& image, const Bytes& png)
+{
+    const auto expected = juce::ImageFileFormat::loadFrom (png.data(), png.size());
+    if (! image.isValid() || ! expected.isValid() || image.getBounds() != expected.getBounds())
+        return testing::AssertionFailure() << "decoded: " << image.getBounds().toString() << ", by the framework: " << expected.getBounds().toString();
+
+    const juce::Image::BitmapData ours (image, juce::Image::BitmapData::readOnly);
+    const juce::Image::BitmapData theirs (expected, juce::Image::BitmapData::readOnly);
+    int differing = 0;
+    std::ostringstream first;
+    for (int y = 0; y < ours.height; ++y)
+        for (int x = 0; x < ours.width; ++x)
+            if (storedArgb (ours, x, y) != storedArgb (theirs, x, y) && differing++ == 0)
+                first << std::hex << ", first at " << x << ", " << y << ": " << storedArgb (ours, x, y) << " instead of " << storedArgb (theirs, x, y);
+
+    const auto alphaFlag = [] (const juce::Image& i) { return i.getProperties()->getWithDefault ("originalImageHadAlpha", "none").toString(); };
+    if (differing > 0 || image.getFormat() != expected.getFormat() || alphaFlag (image) != alphaFlag (expected))
+        return testing::AssertionFailure() << differing << " pixels differ" << first.str() << "; format " << image.getFormat()
+                                           << " instead of " << expected.getFormat() << ", alpha flag " << alphaFlag (image) << " instead of " << alphaFlag (expected);
+    return testing::AssertionSuccess();
+}
+
+// The data of the last entry of that name, read by the format's rules from the whole pack.
+Bytes entryData (const Bytes& pack, const std::string& name)
+{
+    Bytes data;
+    for (size_t k = 0, entry = getWord (pack, 0); k < getWord (pack, 4); ++k, entry += 16)
+        if (std::string (pack.begin() + getWord (pack, entry), pack.begin() + getWord (pack, entry) + getWord (pack, entry + 4)) == name)
+            data.assign (pack.begin() + getWord (pack, entry + 8), pack.begin() + getWord (pack, entry + 8) + getWord (pack, entry + 12));
+    return data;
+}
+
+// Lowers the process's address-space limit to its size now plus `headroom` while it lives, so
+// a decoder that allocates a bitmap for a damaged header's size fails the test at once.
+struct AddressSpaceLimit
+{
+    explicit AddressSpaceLimit (rlim_t headroom)
+    {
+        getrlimit (RLIMIT_AS, &_saved);
+        rlim_t pages = 0;
+        std::ifstream ("/proc/self/statm") >> pages;
+        rlimit lowered = _saved;
+        lowered.rlim_cur = std::min (_saved.rlim_max, pages * (rlim_t) sysconf (_SC_PAGESIZE) + headroom);
+        setrlimit (RLIMIT_AS, &lowered);
+    }
+    ~AddressSpaceLimit() { setrlimit (RLIMIT_AS, &_saved); }
+
+    rlimit _saved {};
+};
 
 struct Entry
 {
@@ -236,26 +386,39 @@ TEST (ImagePackDirectory, keepsNamesThatOverlapInOneAreaOfTheFileOnlyOnce)
 
 TEST (ImagePackDirectory, matchesNamesByTheirExactBytesAndTheLaterOfTwoEntriesWins)
 {
-    FakeFile file (makePack ({ { "Knob.png", makePng (2, 2) }, { "knob.png", makePng (4, 4) }, { "Knob.png", makePng (5, 3) } }));
+    // The first and the last entry are written with stand-in names, then pointed at bytes wholly
+    // inside the fifth entry's name: "nob.png" in its middle, "Old" at its start.
+    FakeFile file (makePack ({ { "#######", makePng (7, 7) }, { "Knob.png", makePng (2, 2) }, { "knob.png", makePng (4, 4) },
+                               { "Knob.png", makePng (5, 3) }, { "OldKnob.png.bak", makePng (6, 6) }, { "###", makePng (8, 8) } }));
+    const size_t directory = file.bytes.size() - 6 * 16;
+    putWord (file.bytes, directory, getWord (file.bytes, directory + 4 * 16) + 4);
+    putWord (file.bytes, directory + 5 * 16, getWord (file.bytes, directory + 4 * 16));
     ImageResourcePack pack (file.reader());
     ASSERT_TRUE (pack.open());
-    pack.add (1, "Knob.png");
-    pack.add (2, "knob.png");
-    pack.add (3, "KNOB.png");
 
-    EXPECT_EQ (pack.getImage (1).getWidth(), 5);
-    EXPECT_EQ (pack.getImage (1).getHeight(), 3);
-    EXPECT_EQ (pack.getImage (2).getWidth(), 4);
-    EXPECT_FALSE (pack.getImage (3).isValid());
+    const struct
+    {
+        const char* name;
+        int width, height; // 0: no image
+    } lookups[] = {
+        { "Knob.png", 5, 3 }, { "knob.png", 4, 4 }, { "KNOB.png", 0, 0 }, { "OldKnob.png.bak", 6, 6 },
+        { "nob.png", 7, 7 },  { "Old", 8, 8 },      { "#######", 0, 0 },
+    };
+    for (unsigned id = 0; id < std::size (lookups); ++id)
+    {
+        pack.add (id, lookups[id].name);
+        EXPECT_EQ (pack.getImage (id).getBounds(), juce::Rectangle<int> (lookups[id].width, lookups[id].height)) << lookups[id].name;
+    }
 }
 
 // ---- Loading images --------------------------------------------------------------------------
 
 TEST (ImagePackLoading, readsAnImageOnceAndDecodesItIntoPremultipliedArgb)
 {
-    // 0xRRGGBBAA in the file; the framework's ARGB holds each colour times alpha / 255, rounded.
+    // 0xRRGGBBAA in the file; the framework's ARGB holds each colour premultiplied its own way,
+    // as (colour x alpha + 127) / 256 rounded down, when alpha is below 255.
     const std::vector<uint32_t> rgba { 0xFF0000FF, 0xFF400080, 0x0A141E00, 0x0000FFFF, 0xC8643233, 0xFFFFFFFE };
-    const uint32_t argb[] = { 0xFFFF0000, 0x80802000, 0x00000000, 0xFF0000FF, 0x3328140A, 0xFEFEFEFE };
+    const uint32_t argb[] = { 0xFFFF0000, 0x807F2000, 0x00000000, 0xFF0000FF, 0x3328140A, 0xFEFDFDFD };
     FakeFile file (makePack ({ { "a.png", pngFile (rgbaChunks (3, 2, rgba)) } }));
     ImageResourcePack pack (file.reader());
     ASSERT_TRUE (pack.open());
@@ -271,6 +434,47 @@ TEST (ImagePackLoading, readsAnImageOnceAndDecodesItIntoPremultipliedArgb)
     EXPECT_TRUE (pack.getImage (0) == image); // one pixel buffer
     EXPECT_EQ (file.reads - readsAfterOpen, 1);
     EXPECT_FALSE (pack.getImage (1).isValid()); // never registered
+}
+
+TEST (ImagePackLoading, decodesEveryKindOfPngAsTheFrameworksLoaderDoes)
+{
+    constexpr int kGrey = PNG_COLOR_TYPE_GRAY, kGreyAlpha = PNG_COLOR_TYPE_GRAY_ALPHA, kRgb = PNG_COLOR_TYPE_RGB,
+                  kRgba = PNG_COLOR_TYPE_RGB_ALPHA, kPalette = PNG_COLOR_TYPE_PALETTE;
+    const PngKind kinds[] = {
+        { "RGB 8",                          kRgb,       8 },
+        { "RGB 16",                         kRgb,       16 },
+        { "RGB 16, transparent colour",     kRgb,       16, true },
+        { "RGBA 8",                         kRgba,      8 },
+        { "RGBA 16",                        kRgba,      16 },
+        { "grey 1",                         kGrey,      1 },
+        { "grey 2, transparent colour",     kGrey,      2,  true },
+        { "grey 4",                         kGrey,      4 },
+        { "grey 8, transparent colour",     kGrey,      8,  true },
+        { "grey 16",                        kGrey,      16 },
+        { "grey and alpha 8",               kGreyAlpha, 8 },
+        { "grey and alpha 16",              kGreyAlpha, 16 },
+        { "palette 4",                      kPalette,   4 },
+        { "palette 8 with alphas",          kPalette,   8,  true },
+        { "palette 2 with alphas",          kPalette,   2,  true },
+        { "RGBA 8 interlaced",              kRgba,      8,  false, true },
+        { "RGB 16 interlaced",              kRgb,       16, false, true },
+        { "grey 1 interlaced",              kGrey,      1,  false, true },
+        { "palette 4 with alphas, interlaced", kPalette, 4, true,  true },
+        { "RGBA 8, gAMA 1.0",               kRgba,      8,  false, false, true },
+        { "RGB 8, gAMA 1.0",                kRgb,       8,  false, false, true },
+        { "grey and alpha 16, gAMA 1.0",    kGreyAlpha, 16, false, false, true },
+        { "2^25 pixels, the most decoded",  kGrey,      1,  false, false, false, 8192, 4096 },
+    };
+
+    for (const auto& kind : kinds)
+    {
+        const Bytes png = writePng (kind);
+        FakeFile file (makePack ({ { "a.png", png } }));
+        ImageResourcePack pack (file.reader());
+        ASSERT_TRUE (pack.open());
+        pack.add (0, "a.png");
+        EXPECT_TRUE (decodedLikeTheFramework (pack.getImage (0), png)) << kind.name;
+    }
 }
 
 TEST (ImagePackLoading, givesANullImageForDamagedOrNonPngDataAndRetriesIt)
@@ -304,9 +508,10 @@ TEST (ImagePackLoading, givesANullImageForDamagedOrNonPngDataAndRetriesIt)
         { "no IDAT",                    damaged ([] (auto& c) { c.erase (c.begin() + 1); }) },
         { "bit depth 3",                damaged ([] (auto& c) { c[0].body[8] = 3; }) },
         { "huge declared size",         damaged ([] (auto& c) { c[0].body = ihdr (1000000, 1000000, 8, 6); }) },
-        // 8193 x 4096 one-bit pixels: a sound PNG, but over the decoder's limit of 2^25 pixels.
-        { "over the pixel limit",       pngFile ({ { "IHDR", ihdr (8193, 4096, 1, 0) },
-                                                   { "IDAT", zlibStream (Bytes (4096 * 1026, 0)) }, { "IEND", {} } }) },
+        // 8283 x 4051 = 2^25 + 1 one-bit pixels: a sound PNG, one pixel over the decoder's limit.
+        { "one pixel over the limit",   blackPng (8283, 4051, 4051) },
+        // 65536 x 65536 = 2^32 pixels, which a 32-bit product wraps to 0; two rows of data.
+        { "2^32 pixels",                blackPng (65536, 65536, 2) },
         { "cut in the signature",       cut (5) },
         { "cut in the image data",      cut (50) },
     };
@@ -319,7 +524,10 @@ TEST (ImagePackLoading, givesANullImageForDamagedOrNonPngDataAndRetriesIt)
         pack.add (0, "a.png");
 
         const int before = file.reads;
-        EXPECT_FALSE (pack.getImage (0).isValid()) << row.name;
+        {
+            const AddressSpaceLimit limit (1u << 30); // no damaged header gets its bitmap
+            EXPECT_FALSE (pack.getImage (0).isValid()) << row.name;
+        }
         const int once = file.reads - before;
         EXPECT_FALSE (pack.getImage (0).isValid()) << row.name;
         EXPECT_EQ (file.reads - before, 2 * once) << row.name; // read again: still registered
@@ -478,6 +686,7 @@ TEST (GeneratedImagePack, holdsEveryImageOfTheEditorAtItsSize)
 
     ASSERT_TRUE (registerImageResources (fileReader (file.get())));
     ASSERT_EQ (std::size (kExpectedSizes), kImageResourceFiles.size());
+    const Bytes packBytes = TestSupport::readFileBytes (TOVAREK_IMAGE_PACK_FILE);
 
     for (const auto& expected : kExpectedSizes)
     {
@@ -485,6 +694,7 @@ TEST (GeneratedImagePack, holdsEveryImageOfTheEditorAtItsSize)
         ASSERT_TRUE (image.isValid()) << expected.id;
         EXPECT_EQ (image.getWidth(), expected.width) << expected.id;
         EXPECT_EQ (image.getHeight(), expected.height) << expected.id;
+        EXPECT_TRUE (decodedLikeTheFramework (image, entryData (packBytes, kImageResourceFiles[expected.id].fileName))) << expected.id;
     }
     EXPECT_FALSE (getImageResource (31).isValid());
 
