@@ -894,7 +894,7 @@ TEST (MainComponentRefresh, showsAFirmwareTooOldAndAnErrorWithoutSpinnerOrAlert)
     }
 }
 
-TEST (MainComponentRefresh, hidesTheOverlayWhenIdleAndFollowsTheUnitsFirmwarePresetAndAmpSlots)
+TEST (MainComponentRefresh, hidesTheOverlayWhenIdleAndFollowsTheUnitsFirmwarePresetAmpSlotsAndModifiedFlag)
 {
     SimUnit::UnitOptions options;
     options.dspVersion = { 4, 2, 1 };
@@ -904,8 +904,13 @@ TEST (MainComponentRefresh, hidesTheOverlayWhenIdleAndFollowsTheUnitsFirmwarePre
     EXPECT_EQ (editor.view.overlay().getTitle(), "");
     EXPECT_EQ (editor.view.aboutText()._text, "Editor Version: 4.2.0.0\nFirmware Version: 4.2.1\n");
 
+    // An edit on the unit lights Save; the full re-read after a program change puts it out again.
+    auto& save = editor.view.saveButton();
+    EXPECT_FALSE (save._selected);
+    editor.unit().turnKnob (kParamAmpKnobTop1, 0.75f);
+    ASSERT_TRUE (pumpUntil ([&] { return save._selected; }));
     editor.unit().pressFootswitch (3);
-    ASSERT_TRUE (pumpUntil ([&] { return editor.view.presetSwitch()._currentPosition == 2; }));
+    ASSERT_TRUE (pumpUntil ([&] { return editor.view.presetSwitch()._currentPosition == 2 && ! save._selected; }));
     EXPECT_EQ (editor.view.presetSwitch()._currentPosition, editor.service.getCurrentPresetIndex());
 
     // Presets 3 to 6 leave the three-position switch showing no position.
