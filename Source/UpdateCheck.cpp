@@ -69,7 +69,11 @@ juce::String readVersionText (juce::InputStream& page)
     if (size == kMaxPageBytes && ! page.isExhausted() && ! isUtf16 (bytes, size))
         size = withoutSplitCharacter (bytes, size);
 
-    return juce::String::createStringFromData (bytes, static_cast<int> (size));
+    // The framework's decoder looks at the byte after a page that is nothing but a UTF-8 mark:
+    // a terminator keeps that look inside the buffer.
+    block.setSize (size + 1);
+    block[size] = 0;
+    return juce::String::createStringFromData (block.getData(), static_cast<int> (size));
 }
 
 juce::String fetchVersionPage()

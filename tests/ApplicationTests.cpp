@@ -578,6 +578,7 @@ TEST (UpdateCheckVersion, tellsTheApplicationOnlyOfVersionsAbove4200)
         { "LATEST_VERSION = 4.2.0.1", " ", 0x04020001, true },
         // Decoded as text: a UTF-8 mark is dropped, UTF-16 read in the order its mark gives.
         { utf8Mark + "LATEST_VERSION = 4.3.0.0", "", 0x04030000, true },
+        { utf8Mark, "", 0, false },
         { utf16 ("LATEST_VERSION = 4.3.0.0", false), "", 0x04030000, true },
         { utf16 (" LATEST_VERSION = 4.1.0.0", true), "", 0x04010000, false },
         { utf16 (spaces.substr (0, 231) + "LATEST_VERSION = 9.1.2.345", false), std::string ("5\0", 2), 0x09010203, true },
