@@ -2,6 +2,7 @@
 
 #include "KorvantalResult.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -21,11 +22,58 @@ uint32_t parseLatestVersion (const juce::String& response)
            | ((static_cast<uint32_t> (c) & 0xFF) << 8) | (static_cast<uint32_t> (d) & 0xFF);
 }
 
+namespace
+{
+constexpr size_t kMaxUtf8SequenceLength = 4;
+
+bool isUtf16 (const uint8_t* bytes, size_t size)
+{
+    return size >= 2
+           && (juce::CharPointer_UTF16::isByteOrderMarkBigEndian (bytes)
+               || juce::CharPointer_UTF16::isByteOrderMarkLittleEndian (bytes));
+}
+
+// The bytes of a UTF-8 character that starts with this byte; 1 for a byte that starts none.
+size_t utf8SequenceLength (uint8_t lead)
+{
+    if ((lead & 0xE0) == 0xC0)
+        return 2;
+    if ((lead & 0xF0) == 0xE0)
+        return 3;
+    if ((lead & 0xF8) == 0xF0)
+        return 4;
+    return 1;
+}
+
+// The size without a UTF-8 character that the end cuts in two. Cut text of an otherwise valid
+// page would not be valid UTF-8, and the framework would then decode all of it as Windows-1252.
+size_t withoutSplitCharacter (const uint8_t* bytes, size_t size)
+{
+    for (size_t back = 1; back <= std::min (size, kMaxUtf8SequenceLength); ++back)
+    {
+        const size_t lead = size - back;
+        if ((bytes[lead] & 0xC0) != 0x80) // not a continuation byte
+            return lead + utf8SequenceLength (bytes[lead]) > size ? lead : size;
+    }
+    return size;
+}
+} // namespace
+
 juce::String readVersionText (juce::InputStream& page)
 {
-    juce::MemoryBlock text;
-    page.readIntoMemoryBlock (text, static_cast<ssize_t> (kMaxResponseLength));
-    return juce::String::fromUTF8 (static_cast<const char*> (text.getData()), static_cast<int> (text.getSize()));
+    juce::MemoryBlock block;
+    page.readIntoMemoryBlock (block, static_cast<ssize_t> (kMaxPageBytes));
+
+    const auto* bytes = static_cast<const uint8_t*> (block.getData());
+    size_t size = block.getSize();
+    if (size == kMaxPageBytes && ! page.isExhausted() && ! isUtf16 (bytes, size))
+        size = withoutSplitCharacter (bytes, size);
+
+    // The framework's decoder looks at the byte after a page that is nothing but a UTF-8 mark:
+    // a terminator keeps that look inside the buffer.
+    block.setSize (size + 1);
+    block[size] = 0;
+    return juce::String::createStringFromData (block.getData(), static_cast<int> (size));
 }
 
 juce::String fetchVersionPage()

@@ -52,12 +52,17 @@ constexpr uint32_t kFirstNewerVersion = kCurrentVersion + 1;
 // The response is cut to this many bytes before it is logged and scanned.
 constexpr size_t kMaxResponseLength = 255;
 
+// What is taken from the network: enough for the first kMaxResponseLength characters of a page
+// in UTF-16, two bytes each after the two-byte mark.
+constexpr size_t kMaxPageBytes = 2 + 2 * kMaxResponseLength;
+
 // The version a response announces, packed a.b.c.d into one word (each part's low byte; `a`
 // shifted in 32 bits). 0 for a response without a version line at its start.
 uint32_t parseLatestVersion (const juce::String& response);
 
-// The first kMaxResponseLength bytes of a version page as text: all the scan looks at, and no
-// more is taken, however long the page.
+// The text of the first kMaxPageBytes bytes of a version page, however long the page, decoded as
+// the framework decodes a whole page: UTF-8 with or without its mark, UTF-16 with its mark, and
+// Windows-1252 for anything else. A UTF-8 character the cut splits is left out.
 juce::String readVersionText (juce::InputStream& page);
 
 // The version page's text, empty when it cannot be read. Gives up after kFetchTimeoutMs.

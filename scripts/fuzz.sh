@@ -21,7 +21,7 @@ bash scripts/setup.sh
 # doubling: a data file's segments are smaller than its text; a block is at most 8 KB; audio
 # becomes at most 16 bytes of samples per input byte (plus the resampler's 0.5 MB table); a
 # bundle's entries are capped at 8 MB in all; an image at 2^25 pixels of 4 bytes; a version page
-# is cut to 255 bytes.
+# is read no further than 512 bytes.
 limits=(
     "DataFile      65536  16"
     "KorvantalData 8192   16"

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -506,82 +507,128 @@ TEST_F (ApplicationTest, anUpdateCheckStillRunningAtShutDownOnlyLogs)
 
 // The version scan, the comparison and the shared state.
 
-// The page's text, the version it announces (packed a.b.c.d, each part's low byte; a page
+namespace
+{
+// A version page as the network gives it: its bytes, then `filler` repeated without end (given up
+// after a megabyte, so that a reader that takes it all still ends).
+class VersionPage : public juce::InputStream
+{
+public:
+    explicit VersionPage (std::string start, std::string filler = {})
+        : _start (std::move (start)), _filler (std::move (filler))
+    {
+    }
+
+    juce::int64 getTotalLength() override { return _filler.empty() ? (juce::int64) _start.size() : -1; }
+    bool isExhausted() override { return _position >= end(); }
+    juce::int64 getPosition() override { return (juce::int64) _position; }
+    bool setPosition (juce::int64) override { return false; }
+    int read (void* destination, int bytes) override
+    {
+        auto* out = static_cast<char*> (destination);
+        int count = 0;
+        for (; count < bytes && _position < end(); ++count, ++_position)
+            out[count] = _position < _start.size() ? _start[_position] : _filler[(_position - _start.size()) % _filler.size()];
+        return count;
+    }
+
+private:
+    size_t end() const { return _filler.empty() ? _start.size() : size_t { 1 } << 20; }
+
+    std::string _start, _filler;
+    size_t _position = 0;
+};
+
+// An ASCII text in UTF-16, after its byte-order mark.
+std::string utf16 (const std::string& text, bool bigEndian)
+{
+    std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (const char c : text)
+        bytes += bigEndian ? std::string { '\0', c } : std::string { c, '\0' };
+    return bytes;
+}
+
+const std::string utf8Mark = "\xEF\xBB\xBF";
+// The mark of a UTF-16 page and its first 255 characters, two bytes each.
+constexpr juce::int64 kUtf16PageBytes = 2 + 2 * 255;
+} // namespace
+
+// The page's bytes, the version it announces (packed a.b.c.d, each part's low byte; a page
 // without the line at its start, after white space, announces 0), and whether that is newer
-// than this editor's 4.2.0.0: only then is the application told.
+// than this editor's 4.2.0.0: only then is the application told. An endless page is read only as
+// far as its first 255 characters in UTF-16.
 TEST (UpdateCheckVersion, tellsTheApplicationOnlyOfVersionsAbove4200)
 {
-    const juce::String spaces = juce::String::repeatedString (" ", 255);
-    const struct { juce::String page; uint32_t version; bool newer; } rows[] = {
-        { "LATEST_VERSION = 4.2.0.1", 0x04020001, true },
-        { "  \n LATEST_VERSION=5 . 0 . 0 . 0\nmore", 0x05000000, true },
-        { "LATEST_VERSION = 4.3", 0x04030000, true },
-        { "LATEST_VERSION = 4.2.0.0", 0x04020000, false },
-        { "LATEST_VERSION = 4.1.9.9", 0x04010909, false },
-        { "LATEST_VERSION = 4.2.256.0", 0x04020000, false },
-        { "LATEST_VERSION = 260.1.2.3", 0x04010203, false },
-        { "<html>LATEST_VERSION = 9.0.0.0", 0, false },
-        { "latest_version = 9.0.0.0", 0, false },
-        { "", 0, false },
+    const std::string spaces (255, ' ');
+    const struct { std::string page, filler; uint32_t version; bool newer; } rows[] = {
+        { "LATEST_VERSION = 4.2.0.1", "", 0x04020001, true },
+        { "  \n LATEST_VERSION=5 . 0 . 0 . 0\nmore", "", 0x05000000, true },
+        { "LATEST_VERSION = 4.3", "", 0x04030000, true },
+        { "LATEST_VERSION = 4.2.0.0", "", 0x04020000, false },
+        { "LATEST_VERSION = 4.1.9.9", "", 0x04010909, false },
+        { "LATEST_VERSION = 4.2.256.0", "", 0x04020000, false },
+        { "LATEST_VERSION = 260.1.2.3", "", 0x04010203, false },
+        { "<html>LATEST_VERSION = 9.0.0.0", "", 0, false },
+        { "latest_version = 9.0.0.0", "", 0, false },
+        { "", "", 0, false },
         // Only the first 255 bytes are scanned: the last is the 3 of 345.
-        { spaces.substring (0, 200) + "LATEST_VERSION = 9.0.0.0", 0x09000000, true },
-        { spaces.substring (0, 231) + "LATEST_VERSION = 9.1.2.345", 0x09010203, true },
-        { spaces + "LATEST_VERSION = 9.0.0.0", 0, false },
+        { spaces.substr (0, 200) + "LATEST_VERSION = 9.0.0.0", "", 0x09000000, true },
+        { spaces.substr (0, 231) + "LATEST_VERSION = 9.1.2.345", "", 0x09010203, true },
+        { spaces + "LATEST_VERSION = 9.0.0.0", "", 0, false },
+        { "LATEST_VERSION = 4.2.0.1", " ", 0x04020001, true },
+        // Decoded as text: a UTF-8 mark is dropped, UTF-16 read in the order its mark gives.
+        { utf8Mark + "LATEST_VERSION = 4.3.0.0", "", 0x04030000, true },
+        { utf8Mark, "", 0, false },
+        { utf16 ("LATEST_VERSION = 4.3.0.0", false), "", 0x04030000, true },
+        { utf16 (" LATEST_VERSION = 4.1.0.0", true), "", 0x04010000, false },
+        { utf16 (spaces.substr (0, 231) + "LATEST_VERSION = 9.1.2.345", false), std::string ("5\0", 2), 0x09010203, true },
     };
 
     for (const auto& row : rows)
     {
-        EXPECT_EQ (UpdateCheck::parseLatestVersion (row.page), row.version) << row.page;
+        const auto shown = testing::PrintToString (row.page);
+        VersionPage page (row.page, row.filler);
+        const auto text = UpdateCheck::readVersionText (page);
+        EXPECT_EQ (UpdateCheck::parseLatestVersion (text), row.version) << shown;
+        EXPECT_EQ (page.getPosition(), row.filler.empty() ? (juce::int64) row.page.size() : kUtf16PageBytes) << shown;
 
         int notified = 0;
         auto state = std::make_shared<UpdateCheckState> ([&] { ++notified; });
-        captureLog ([&] { UpdateCheck::run (state, [&] { return row.page; }); });
-        EXPECT_EQ (notified, row.newer ? 1 : 0) << row.page;
-        EXPECT_EQ (state->takeUpdateAvailable(), row.newer) << row.page;
-        EXPECT_FALSE (state->takeUpdateAvailable()) << row.page;
+        captureLog ([&] { UpdateCheck::run (state, [&] { return text; }); });
+        EXPECT_EQ (notified, row.newer ? 1 : 0) << shown;
+        EXPECT_EQ (state->takeUpdateAvailable(), row.newer) << shown;
+        EXPECT_FALSE (state->takeUpdateAvailable()) << shown;
     }
 }
 
-// A page that never ends: only what the scan looks at is taken from it.
-TEST (UpdateCheckVersion, takesOnlyTheScannedBytesOfAnEndlessPage)
-{
-    struct EndlessPage : juce::InputStream
-    {
-        juce::int64 getTotalLength() override { return -1; }
-        bool isExhausted() override { return false; }
-        juce::int64 getPosition() override { return position; }
-        bool setPosition (juce::int64) override { return false; }
-        int read (void* destination, int bytes) override
-        {
-            std::memset (destination, 'x', static_cast<size_t> (bytes));
-            position += bytes;
-            return bytes;
-        }
-        juce::int64 position = 0;
-    } page;
-
-    EXPECT_EQ (UpdateCheck::readVersionText (page), juce::String::repeatedString ("x", 255));
-    EXPECT_EQ (page.position, 255);
-}
-
+// The log shows the decoded text. A UTF-8 character that the network cap cuts in two is left
+// out, so the rest still reads as UTF-8 (and an "é" before it stays one).
 TEST (UpdateCheckRun, logsTheQuestionTheResponseCutTo255BytesAndTheAnswer)
 {
-    const struct { juce::String page; std::string log; } rows[] = {
+    const std::string newer = "LATEST_VERSION = 4.2.0.1 \xC3\xA9";
+    const struct { std::string page; std::string log; } rows[] = {
         { "LATEST_VERSION = 4.2.0.1", "DEBUG: Checking for update...\n"
                                       "DEBUG: Update check response: LATEST_VERSION = 4.2.0.1\n"
                                       "DEBUG: There is a newer application version available!\n" },
         { "", "DEBUG: Checking for update...\n"
               "DEBUG: Update check response: \n"
               "DEBUG: Application is up-to-date.\n" },
-        { juce::String::repeatedString ("x", 300), "DEBUG: Checking for update...\n"
-                                                   "DEBUG: Update check response: " + std::string (255, 'x') + "\n"
-                                                   "DEBUG: Application is up-to-date.\n" },
+        { std::string (300, 'x'), "DEBUG: Checking for update...\n"
+                                  "DEBUG: Update check response: " + std::string (255, 'x') + "\n"
+                                  "DEBUG: Application is up-to-date.\n" },
+        // The second "é" takes bytes 511 and 512 of the page.
+        { utf8Mark + newer + std::string (511 - 3 - newer.size(), 'x') + "\xC3\xA9 more",
+          "DEBUG: Checking for update...\n"
+          "DEBUG: Update check response: " + newer + std::string (255 - newer.size(), 'x') + "\n"
+          "DEBUG: There is a newer application version available!\n" },
     };
 
     for (const auto& row : rows)
     {
         auto state = std::make_shared<UpdateCheckState> (nullptr);
-        EXPECT_EQ (captureLog ([&] { UpdateCheck::run (state, [&] { return row.page; }); }), row.log);
+        VersionPage page (row.page);
+        const auto text = UpdateCheck::readVersionText (page);
+        EXPECT_EQ (captureLog ([&] { UpdateCheck::run (state, [&] { return text; }); }), row.log);
     }
 }
 

@@ -3,6 +3,7 @@
 #include "FXPanelLayouts.h"
 #include "GuiTestEnvironment.h"
 #include "ImageResourcePack.h"
+#include "LoaderImage.h"
 #include "OverlayComponent.h"
 #include "StockAmpTable.h"
 #include "UnitConnection.h"
@@ -12,10 +13,13 @@
 
 #include <dlfcn.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -837,25 +841,6 @@ TEST (MainComponentRefresh, aPendingValueReachesItsBindingsOnceAsLastReportedUnl
     }
 }
 
-TEST (MainComponentRefresh, showsTheRefreshAsBusyWithoutABar)
-{
-    ConnectedEditor editor;
-    // A unit slow to answer keeps the refresh running while the pass shows it.
-    editor.unit().setReportDelay (20ms);
-    editor.service.setProtocol (&editor.connection.protocol());
-    auto& overlay = editor.view.overlay();
-    ASSERT_TRUE (pumpUntil ([&] { return overlay.getTitle() == "Refreshing..."; }));
-    EXPECT_TRUE (overlay.isVisible());
-    EXPECT_TRUE (overlay.getSpinner().isVisible());
-    EXPECT_EQ (overlay.getProgress(), -1.0);
-
-    // A progress report outside a transfer leaves the bar hidden.
-    editor.main->onProgress (0.5);
-    pump();
-    EXPECT_EQ (overlay.getProgress(), -1.0);
-    editor.unit().setReportDelay (0ms);
-}
-
 TEST (MainComponentRefresh, showsTheProgressOfABackup)
 {
     ConnectedEditor editor;
@@ -872,29 +857,130 @@ TEST (MainComponentRefresh, showsTheProgressOfABackup)
     ASSERT_TRUE (pumpUntil ([&] { return ! overlay.isVisible(); }, 30000ms));
 }
 
-TEST (MainComponentRefresh, showsAFirmwareTooOldAndAnErrorWithoutSpinnerOrAlert)
+namespace
 {
-    SimUnit::UnitOptions tooOld, unsupported;
+// Keeps the service in a state while a refresh pass shows it: the first thread other than the
+// message thread to report the state (the thread that started the task, or the worker) waits in
+// the service's listener call until released, so neither the task nor the service moves on.
+class StateHold
+{
+public:
+    // The start runs on a thread of its own: reported on the message thread, it would wait there
+    // for the listener lock that the hold keeps.
+    StateHold (Service& service, Service::State state, std::function<void()> start) : _service (service), _state (state)
+    {
+        _listener.stateChanged = [this] (Service::State entered) { hold (entered); };
+        _service.addListener (&_listener);
+        _starter = std::thread (std::move (start));
+    }
+
+    ~StateHold()
+    {
+        {
+            const std::lock_guard<std::mutex> lock (_mutex);
+            _released = true;
+        }
+        _changed.notify_all();
+        _starter.join();
+        _service.removeListener (&_listener);
+    }
+
+    bool waitUntilHeld()
+    {
+        std::unique_lock<std::mutex> lock (_mutex);
+        return _changed.wait_for (lock, kWait, [this] { return _held; });
+    }
+
+private:
+    void hold (Service::State entered)
+    {
+        if (entered != _state || juce::MessageManager::getInstance()->isThisTheMessageThread())
+            return;
+        std::unique_lock<std::mutex> lock (_mutex);
+        _held = true;
+        _changed.notify_all();
+        _changed.wait_for (lock, kWait, [this] { return _released; });
+    }
+
+    Service& _service;
+    const Service::State _state;
+    Service::Listener _listener;
+    std::mutex _mutex;
+    std::condition_variable _changed;
+    bool _held = false, _released = false;
+    std::thread _starter;
+};
+
+// Runs the message loop until everything posted so far has run.
+bool runPostedMessages()
+{
+    auto done = std::make_shared<std::atomic<bool>> (false);
+    juce::MessageManager::callAsync ([done] { *done = true; });
+    return pumpUntil ([done] { return done->load(); });
+}
+} // namespace
+
+// Each state of the service, reached through the service's own tasks and held there: the pass
+// shows its title and message, the spinner when busy, and the bar, at the progress reported,
+// only for the long transfers. Task failures are not alerts. (No task enters state 2.)
+TEST (MainComponentRefresh, showsEachServiceStateWithItsTextSpinnerAndBar)
+{
+    SimUnit::UnitOptions good, tooOld, unsupported;
     tooOld.dspVersion = { 4, 1, 0 };
     unsupported.systemVersion = { 3, 0, 0 };
-    const struct { SimUnit::UnitOptions unit; const char* title; const char* message; } rows[] = {
-        { tooOld, "Firmware update required", "Select 'Update Firmware' from the file menu" },
-        { unsupported, "Error:", "Connected device is not supported" }, // the service's last error
+    Korvantal::KorvantalData::TovarekMk2Archive empty, withImage;
+    withImage.firmwareImage = std::make_unique<std::vector<uint8_t>> (SimUnit::makeLoaderImage ({ 4, 3, 0 }, 600));
+    const auto noProgress = [] (double) {};
+    using Start = std::function<void (ConnectedEditor&)>;
+    const Start connect = [] (auto& e) { e.service.setProtocol (&e.connection.protocol()); };
+    const Start detach = [] (auto& e) { e.service.setProtocol (nullptr); };
+    const Start send = [] (auto& e) { e.service.setCurrentCabData ({}); };
+    const Start read = [] (auto& e) { e.service.getCurrentPresetData ([] (const auto&) {}); };
+    const Start restore = [&] (auto& e) { e.service.beginRestore (empty, noProgress); };
+    const Start backUp = [&] (auto& e) { e.service.beginBackup (noProgress, [] (const auto&) {}); };
+    const Start update = [&] (auto& e) { e.service.beginFirmwareUpdate (empty, noProgress); };
+    const Start updateAndRestart = [&] (auto& e) { e.service.beginFirmwareUpdate (withImage, noProgress); };
+
+    const struct { Service::State state; SimUnit::UnitOptions unit; bool attachFirst; Start start;
+                   const char* title; const char* message; bool busy, bar; } rows[] = {
+        { Service::Disconnected, good, true, detach, "Not Connected", "", false, false },
+        { Service::Idle, good, false, connect, "", "", false, false },
+        { Service::Refreshing, good, false, connect, "Refreshing...", "", true, false },
+        { Service::Sending, good, true, send, "Sending...", "", true, false },
+        { Service::Reading, good, true, read, "Receiving...", "", true, false },
+        { Service::Restoring, good, true, restore, "Sending...", "", true, true },
+        { Service::BackingUp, good, true, backUp, "Receiving...", "", true, true },
+        { Service::UpdatingFirmware, good, true, update, "Updating FW...", "", true, true },
+        { Service::Reconnecting, good, true, updateAndRestart,
+          "Update Complete", "Please disconnect/reconnect power supply", false, false },
+        { Service::FirmwareTooOld, tooOld, false, connect,
+          "Firmware update required", "Select 'Update Firmware' from the file menu", false, false },
+        { Service::Error, unsupported, false, connect, "Error:", "Connected device is not supported", false, false },
     };
+    constexpr double reported = 0.375;
+
     for (const auto& row : rows)
     {
+        SCOPED_TRACE (row.state);
         ConnectedEditor editor (row.unit);
-        editor.service.setProtocol (&editor.connection.protocol());
+        ASSERT_TRUE (! row.attachFirst || editor.attach());
+        StateHold hold (editor.service, row.state, [&] { row.start (editor); });
+        ASSERT_TRUE (hold.waitUntilHeld());
+        editor.main->onProgress (reported);
+        ASSERT_TRUE (runPostedMessages());
+
         auto& overlay = editor.view.overlay();
-        ASSERT_TRUE (pumpUntil ([&] { return overlay.getTitle() == row.title; })) << row.title;
+        EXPECT_EQ (overlay.getTitle(), row.title);
         EXPECT_EQ (overlay.getMessage(), row.message);
-        EXPECT_TRUE (overlay.isVisible()) << row.title;
-        EXPECT_FALSE (overlay.getSpinner().isVisible()) << row.title;
-        EXPECT_TRUE (openAlerts().empty()) << row.title;
+        EXPECT_EQ (overlay.isVisible(), juce::String (row.title).isNotEmpty());
+        EXPECT_EQ (overlay.getSpinner().isVisible(), row.busy);
+        EXPECT_EQ (overlay.getProgressBar().isVisible(), row.bar);
+        EXPECT_EQ (overlay.getProgress(), row.bar ? reported : -1.0);
+        EXPECT_TRUE (openAlerts().empty());
     }
 }
 
-TEST (MainComponentRefresh, hidesTheOverlayWhenIdleAndFollowsTheUnitsFirmwarePresetAndAmpSlots)
+TEST (MainComponentRefresh, hidesTheOverlayWhenIdleAndFollowsTheUnitsFirmwarePresetAmpSlotsAndModifiedFlag)
 {
     SimUnit::UnitOptions options;
     options.dspVersion = { 4, 2, 1 };
@@ -904,8 +990,13 @@ TEST (MainComponentRefresh, hidesTheOverlayWhenIdleAndFollowsTheUnitsFirmwarePre
     EXPECT_EQ (editor.view.overlay().getTitle(), "");
     EXPECT_EQ (editor.view.aboutText()._text, "Editor Version: 4.2.0.0\nFirmware Version: 4.2.1\n");
 
+    // An edit on the unit lights Save; the full re-read after a program change puts it out again.
+    auto& save = editor.view.saveButton();
+    EXPECT_FALSE (save._selected);
+    editor.unit().turnKnob (kParamAmpKnobTop1, 0.75f);
+    ASSERT_TRUE (pumpUntil ([&] { return save._selected; }));
     editor.unit().pressFootswitch (3);
-    ASSERT_TRUE (pumpUntil ([&] { return editor.view.presetSwitch()._currentPosition == 2; }));
+    ASSERT_TRUE (pumpUntil ([&] { return editor.view.presetSwitch()._currentPosition == 2 && ! save._selected; }));
     EXPECT_EQ (editor.view.presetSwitch()._currentPosition, editor.service.getCurrentPresetIndex());
 
     // Presets 3 to 6 leave the three-position switch showing no position.

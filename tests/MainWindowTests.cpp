@@ -164,6 +164,10 @@ TEST (ZoomWindowMaximise, fitsTheDesignAspectOntoTheDisplaysUserArea)
         { "narrow display", { 300, 50, 416, 593 }, { 0, 0, 600, 1200 }, 0.5, { 0, 50, 600, 855 } },
         // An area at (200, 100): x pushed back to 1000 - 561 = 439, y to 800 - 800 = 0, raised to 100.
         { "area off the origin", { 900, 900, 416, 593 }, { 200, 100, 1000, 800 }, 1.25, { 439, 100, 561, 800 } },
+        // x + 561 = 1061 passes the area's width 1000, not its right edge 1200: x = 1000 - 561.
+        { "x past the width only", { 500, 150, 416, 593 }, { 200, 100, 1000, 800 }, 1.25, { 439, 100, 561, 800 } },
+        // y + 855 = 1255 passes the area's height 1200, not its bottom edge 1400: y = 1200 - 855.
+        { "y past the height only", { 300, 400, 416, 593 }, { 100, 200, 600, 1200 }, 0.5, { 100, 345, 600, 855 } },
     };
 
     for (const auto& row : rows)
