@@ -780,7 +780,8 @@ TEST_F (EditorServiceParametersLive, followsTheUnitsReportsAsTheTableSays)
 
 // A knob turned on the unit during a task is not stored, but re-read when the task ends, before
 // its completion. One turned while the edit buffer is re-read in Idle is newer than the re-read's
-// snapshot: the mirror and the listeners end with it.
+// snapshot: the mirror and the listeners end with it, and the edit buffer stays modified although
+// the re-read is a full one.
 TEST_F (EditorServiceParametersLive, keepAKnobTurnedDuringABackupOrARereadOfTheEditBuffer)
 {
     // Turned while the backup reads preset 1: the unit reports it between two of the backup's answers.
@@ -800,13 +801,14 @@ TEST_F (EditorServiceParametersLive, keepAKnobTurnedDuringABackupOrARereadOfTheE
     rig.unit().clearHostPackets();
     rig.recorder().clear();
     rig.unit().injectFault (SimUnit::Fault (SimUnit::FaultKind::Delay, 0xC5, 3, 300000us));
-    ASSERT_TRUE (rig.service().requestRefreshCurrentPreset (false).ok);
+    ASSERT_TRUE (rig.service().requestRefreshCurrentPreset (true).ok);
     ASSERT_TRUE (rig.scanUntil ([&] { return countOf (requests (rig.unit().hostPackets()), "read 5/0") == 1; }));
     rig.unit().turnKnob (kParamReverbDecay, 0.625f);
     ASSERT_TRUE (rig.recorder().waitForCount ("data", 2));
 
     EXPECT_EQ (rig.recorder().events(), (std::vector<std::string> { "param 146", "data", "data" }));
     EXPECT_EQ (rig.valueOf (kParamReverbDecay), 0.625);
+    EXPECT_TRUE (rig.service().isModified());
 }
 
 TEST_F (EditorServiceTasks, sendAnAmpToAUserSlotThenACabinetToTheEditBuffer)
