@@ -155,7 +155,7 @@ const char* stateName (Service::State state)
 class Recorder
 {
 public:
-    explicit Recorder (Service& service) : _service (service)
+    explicit Recorder (Service& service) : _service (&service)
     {
         _listener.stateChanged = [this] (Service::State s) { add (stateName (s)); };
         _listener.dataRefreshed = [this] { add ("data"); };
@@ -163,10 +163,17 @@ public:
         {
             add ("param " + std::to_string ((int) id), { { id, value } });
         };
-        _service.addListener (&_listener);
+        _service->addListener (&_listener);
     }
 
-    ~Recorder() { _service.removeListener (&_listener); }
+    ~Recorder()
+    {
+        if (_service != nullptr)
+            _service->removeListener (&_listener);
+    }
+
+    // Goes on recording while the service is destroyed, and outlives it.
+    void outliveService() { _service = nullptr; }
 
     void add (const std::string& event, std::vector<std::pair<TovarekMk2ParamID, Service::ParameterValue>> parameters = {})
     {
@@ -221,7 +228,7 @@ public:
     bool waitFor (const std::string& event) { return waitForCount (event, 1); }
 
 private:
-    Service& _service;
+    Service* _service;
     Service::Listener _listener;
     mutable std::mutex _mutex;
     std::condition_variable _changed;
@@ -294,10 +301,16 @@ public:
 
     ~ServiceRig()
     {
-        // The application's shut-down order: the service, then the connection, then the devices.
-        destroyService();
-        _connector.reset();
-        _unit.reset();
+        // The unit goes first, so that a call still waiting for its answer ends at once; then the
+        // application's order: the service, the connection, the devices. Bounded, so that a
+        // service that never lets go fails the test instead of hanging it.
+        expectReturnsInTime ([this]
+        {
+            _unit->unplug();
+            destroyService();
+            _connector.reset();
+            _unit.reset();
+        });
     }
 
     Service& service() { return *_service; }
@@ -318,21 +331,34 @@ public:
         }
     }
 
-    // Plugs the unit in and scans until the service has its protocol.
+    // Plugs the unit in and scans until the service has been handed a new protocol.
     bool connect()
     {
+        const int attaches = _connector->attachCount();
         _unit->plug();
-        return scanUntil ([this] { return _connector->protocol() != nullptr; });
+        return scanUntil ([&] { return _connector->attachCount() > attaches; });
     }
+
+    // Unplugs the unit and scans until the service has let its protocol go.
+    bool unplugAndDetach()
+    {
+        const int detaches = _connector->detachCount();
+        _unit->unplug();
+        return scanUntil ([&] { return _connector->detachCount() > detaches; });
+    }
+
+    int attachCount() const { return _connector->attachCount(); }
 
     // Connects and waits for the full refresh to end: the unit's status report is the last thing it causes.
     bool connectAndRefresh()
     {
+        const std::string statusTold = "param " + std::to_string ((int) kParamStatusLevel);
+        const size_t told = _recorder->count (statusTold);
+
         if (! connect())
             return false;
 
-        return _recorder->waitFor ("param " + std::to_string ((int) kParamStatusLevel))
-               && _service->getState() == Service::Idle;
+        return _recorder->waitForCount (statusTold, told + 1) && _service->getState() == Service::Idle;
     }
 
     // Connects, refreshes, clears what that recorded and starts an update to an image carrying DSP 4.3.0.
@@ -374,10 +400,11 @@ public:
         return _service->getParameterValue (id, value).ok ? value.value : std::nan ("");
     }
 
+    // Destroys the service; the recorder goes on recording until the worker has been joined.
     void destroyService()
     {
         _connector->forgetService();
-        _recorder.reset();
+        _recorder->outliveService();
         _service.reset();
     }
 
@@ -387,6 +414,15 @@ private:
     std::unique_ptr<Service> _service;
     std::unique_ptr<Recorder> _recorder;
     std::unique_ptr<TestSupport::ServiceConnector> _connector;
+};
+
+// Destroys the rig's service, within the time limit, when it goes out of scope. Declared after
+// the locals that a test's callbacks and listeners use, it joins the worker before they go, also
+// when a failed assertion ends the test early.
+struct ServiceStopper
+{
+    ServiceRig& rig;
+    ~ServiceStopper() { expectReturnsInTime ([this] { rig.destroyService(); }); }
 };
 
 Data::Amp makeAmp (const std::string& name, uint32_t id)
@@ -642,6 +678,7 @@ TEST (EditorServiceStarters, refuseAsTheStateAndTheirArgumentsSay)
     // A backup held in its first progress report; the reads after it are refused, so it fails.
     std::promise<void> held, release;
     auto released = release.get_future().share();
+    const ServiceStopper stopper { rig };
     ASSERT_TRUE (service.beginBackup ([&] (double p)
     {
         if (p == 0.0)
@@ -851,6 +888,7 @@ TEST_F (EditorServiceTasks, aCancelBetweenTheStartersStateAndItsPushDropsTheTask
 {
     Service::Listener canceller;
     bool cancelled = false;
+    const ServiceStopper stopper { rig };
     canceller.stateChanged = [&] (Service::State state)
     {
         if (state == Service::Sending && ! cancelled)
@@ -875,6 +913,7 @@ TEST_F (EditorServiceTasks, readThePresetOnTheWorkerThenWriteOneAndReReadTheEdit
 {
     Data::FullTovarekMk2Preset received;
     std::thread::id callbackThread;
+    const ServiceStopper stopper { rig };
     ASSERT_TRUE (rig.service().getCurrentPresetData ([&] (const Data::FullTovarekMk2Preset& preset)
     {
         received = preset;
@@ -919,6 +958,7 @@ TEST_F (EditorServiceTasks, backUpGlobalsAndSevenPresetsReportingSevenths)
     std::vector<double> progress;
     Data::TovarekMk2Archive archive;
     int completions = 0;
+    const ServiceStopper stopper { rig };
     ASSERT_TRUE (rig.service().beginBackup ([&] (double p) { progress.push_back (p); },
                                             [&] (const Data::TovarekMk2Archive& a)
                                             {
@@ -958,6 +998,7 @@ TEST_F (EditorServiceTasks, restoreTheGlobalsThenEntriesInArchiveOrderAtTheirOwn
     auto archive = archiveWithPresets ({ 6, 2 });
     archive.globals = std::make_unique<Data::Globals> (Data::Globals { { kParamMainLevel, 0.75f } });
     std::vector<double> progress;
+    const ServiceStopper stopper { rig };
     ASSERT_TRUE (rig.service().beginRestore (archive, [&] (double p) { progress.push_back (p); }).ok);
     ASSERT_TRUE (rig.recorder().waitFor ("data"));
 
@@ -1020,6 +1061,7 @@ TEST_F (EditorServiceChangePreset, followsANewTargetWithTheSameTask)
     // listener only because a change is in flight: the request just moves the target.
     std::atomic<bool> asked { false };
     Service::Listener listener;
+    const ServiceStopper stopper { rig };
     listener.dataRefreshed = [&]
     {
         if (! asked.exchange (true))
@@ -1069,6 +1111,7 @@ TEST_F (EditorServiceChangePreset, givesUpAfterSixteenRoundsWhenThePresetNeverSe
     std::atomic<int> moves { 0 };
     std::atomic<int> target { 3 };
     Service::Listener listener;
+    const ServiceStopper stopper { rig };
     listener.dataRefreshed = [&]
     {
         if (moves.load() < kMoves)
@@ -1109,7 +1152,7 @@ TEST_F (EditorServiceConnection, entersErrorOnACommunicationFailureThenDisconnec
     ASSERT_TRUE (rig.recorder().waitFor ("Error"));
     EXPECT_EQ (rig.service().getLastError(), "A communication error occurred");
 
-    ASSERT_TRUE (rig.scanUntil ([&] { return rig.protocol() == nullptr; }));
+    ASSERT_TRUE (rig.unplugAndDetach());
     EXPECT_EQ (rig.service().getState(), Service::Disconnected);
     EXPECT_EQ (rig.service().saveCurrentPreset().message, "Cannot start task while not connected");
 
@@ -1178,20 +1221,22 @@ TEST (EditorServiceFirmware, aUnitLostWhileGettingReadyLeavesTheServiceDisconnec
     SimUnit::UnitOptions options;
     options.restartDelay = 30ms;
     auto timing = fastTiming();
-    timing.readyWait = 300ms;
+    timing.readyWait = 1000ms; // the unit goes again within it: ample for the few calls that take it away
     ServiceRig rig (options, timing);
     ASSERT_TRUE (rig.connectAndStartUpdate());
     ASSERT_TRUE (rig.recorder().waitFor ("Reconnecting"));
 
-    // The unit comes back, which starts the wait for it to be ready, and drops off again at once.
-    ASSERT_TRUE (rig.scanUntil ([&] { return rig.unit().restartCount() == 1 && rig.protocol() != nullptr; }));
+    // The unit comes back (the second attach), which starts the wait for it to be ready, and
+    // drops off again at once.
+    ASSERT_TRUE (rig.scanUntil ([&] { return rig.attachCount() == 2; }));
     rig.recorder().clear();
-    rig.unit().unplug();
-    ASSERT_TRUE (rig.scanUntil ([&] { return rig.protocol() == nullptr; }));
-
-    // The update ends within this wait; it must not make the service idle without a unit.
-    EXPECT_FALSE (rig.recorder().waitForCount ("Idle", 1, timing.readyWait + 1000ms));
+    ASSERT_TRUE (rig.unplugAndDetach());
     EXPECT_EQ (rig.service().getState(), Service::Disconnected);
+
+    // Destroying the service joins the worker once the update has ended: it must not have made the
+    // service idle without a unit.
+    expectReturnsInTime ([&] { rig.destroyService(); });
+    EXPECT_EQ (countOf (rig.recorder().states(), "Idle"), 0u);
 }
 
 TEST (EditorServiceFirmware, destroyingTheServiceDuringTheReconnectWaitEndsTheWait)
@@ -1220,6 +1265,7 @@ TEST (EditorServiceFirmware, sendsTheImageWaitsForTheUnitToComeBackAndRefreshes)
     std::promise<void> started;
     std::atomic<bool> first { true };
     std::atomic<double> lastProgress { 0.0 };
+    const ServiceStopper stopper { rig };
     ASSERT_TRUE (rig.connectAndStartUpdate (6000, [&] (double p)
     {
         if (first.exchange (false))
