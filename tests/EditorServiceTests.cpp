@@ -848,6 +848,69 @@ TEST_F (EditorServiceParametersLive, keepAKnobTurnedDuringABackupOrARereadOfTheE
     EXPECT_TRUE (rig.service().isModified());
 }
 
+// A position or status report during a task asks for a re-read, which runs once the task has
+// ended, before its completion; a report of another preset makes it a full one, which clears the mark.
+TEST_F (EditorServiceParametersLive, reReadAfterATaskWhatTheUnitMovedDuringIt)
+{
+    struct Row
+    {
+        const char* name;
+        std::vector<uint8_t> report;
+        bool modifiedAfter;
+    };
+    const Row rows[] {
+        { "amp position",                  parameterReport (0x1000, 2.0f), true },
+        { "preset position",               parameterReport (0x1002, 1.0f), false },
+        { "status moving the cabinet",     statusReport (64, 0, 2, 0, 0),  true },
+        { "status loading another preset", statusReport (64, 0, 0, 0, 3),  false },
+    };
+    const ServiceStopper stopper { rig };
+    const std::vector<std::string> reRead { "read 1/0", "program?", "read 3/0", "read 5/0", "read 9/0" };
+
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE (row.name);
+        rig.recorder().clear();
+        ASSERT_TRUE (rig.service().setParameterValue (kParamBoostDrive, { TovarekMk2ParamMap::kFloat, 0.5 }).ok);
+        ASSERT_TRUE (rig.recorder().waitFor ("param " + std::to_string ((int) kParamBoostDrive)));
+        rig.unit().clearHostPackets();
+        rig.recorder().clear();
+
+        // Reported while the backup reads preset 1, between two of its answers.
+        ASSERT_TRUE (rig.service().beginBackup ([&] (double p)
+        {
+            if (p > 0.1 && p < 0.2)
+                rig.unit().sendReport (row.report);
+        },
+        [&] (const auto&) { rig.recorder().add ("backed up"); }).ok);
+        ASSERT_TRUE (rig.recorder().waitFor ("backed up"));
+
+        auto events = rig.recorder().events(); // less the status level, which is told in any state
+        events.erase (std::remove (events.begin(), events.end(), "param 214"), events.end());
+        EXPECT_EQ (events, (std::vector<std::string> { "BackingUp", "BackingUp", "Idle", "data", "backed up" }));
+        const auto sent = requests (rig.unit().hostPackets());
+        ASSERT_GE (sent.size(), reRead.size());
+        EXPECT_EQ (std::vector<std::string> (sent.end() - (long) reRead.size(), sent.end()), reRead);
+        EXPECT_EQ (countOf (sent, "program?"), 1u);
+        EXPECT_EQ (rig.service().isModified(), row.modifiedAfter);
+    }
+}
+
+// On the preset of its favourite switch the unit reports program 0: the re-read takes the
+// switch's preset, named by the status report, as the current one.
+TEST_F (EditorServiceParametersLive, takeTheFavouriteSwitchsPresetWhenTheUnitReportsProgramZero)
+{
+    rig.unit().setStatus ({ 128, 1, 1, 5, 0 });
+    rig.unit().pressFootswitch (0);
+    // Handled after the footswitch's position and status reports, on the same reader thread.
+    rig.unit().sendReport (parameterReport (kParamMainLevel, 0.125f));
+    ASSERT_TRUE (rig.recorder().waitFor ("param " + std::to_string ((int) kParamMainLevel)));
+    ASSERT_TRUE (rig.drainWorker());
+
+    EXPECT_EQ (countOf (requests (rig.unit().hostPackets()), "program?"), 2u); // a re-read for each report
+    EXPECT_EQ (rig.service().getCurrentPresetIndex(), 4);
+}
+
 TEST_F (EditorServiceTasks, sendAnAmpToAUserSlotThenACabinetToTheEditBuffer)
 {
     const auto amp = makeAmp ("Tweed", 42);
