@@ -1077,14 +1077,171 @@ TEST_F (EditorServiceTasks, restoreTheGlobalsThenEntriesInArchiveOrderAtTheirOwn
     EXPECT_EQ (rig.valueOf (kParamMainLevel), 0.75);
 }
 
-TEST_F (EditorServiceTasks, failAStepIntoTheErrorStateWithItsMessage)
+namespace
 {
-    // The third block write start of a preset write (finishing filter) is refused.
-    rig.unit().injectFault (SimUnit::Fault (SimUnit::FaultKind::Refuse, 0xC2, 3));
-    ASSERT_TRUE (rig.service().setPresetDataInternal (3, Data::FullTovarekMk2Preset(), false).ok);
-    ASSERT_TRUE (rig.recorder().waitFor ("Error"));
+// A task of the failure rows: the states it tells before its error, and how it starts on a
+// connected, refreshed service (the full refresh starts by connecting).
+struct TaskUnderTest
+{
+    std::vector<std::string> states;
+    std::function<bool (ServiceRig&)> start;
+};
 
-    EXPECT_EQ (rig.service().getLastError(), "Failed to set finishing filter data");
+const TaskUnderTest kRefresh { { "Idle", "Refreshing", "Refreshing" }, [] (ServiceRig& rig) { return rig.connect(); } };
+const TaskUnderTest kSendAmp { { "Sending", "Sending" }, [] (ServiceRig& rig) { return rig.service().setCurrentAmpData (makeAmp ("Tweed", 42)).ok; } };
+const TaskUnderTest kSendCab { { "Sending", "Sending" }, [] (ServiceRig& rig) { return rig.service().setCurrentCabData (makeCabinet ("4x12")).ok; } };
+const TaskUnderTest kWritePreset { { "Sending", "Sending" }, [] (ServiceRig& rig) { return rig.service().setPresetDataInternal (3, {}, true).ok; } };
+const TaskUnderTest kReadPreset { { "Reading", "Reading" }, [] (ServiceRig& rig)
+{
+    return rig.service().getPresetDataInternal (2, [&rig] (const auto&) { rig.recorder().add ("called"); }).ok;
+} };
+const TaskUnderTest kSave { { "Reading", "Sending" }, [] (ServiceRig& rig) { return rig.service().saveCurrentPreset().ok; } };
+const TaskUnderTest kBackup { { "BackingUp", "BackingUp" }, [] (ServiceRig& rig)
+{
+    return rig.service().beginBackup (nullptr, [&rig] (const auto&) { rig.recorder().add ("called"); }).ok;
+} };
+const TaskUnderTest kRestore { { "Restoring", "Restoring" }, [] (ServiceRig& rig)
+{
+    auto archive = archiveWithPresets ({ 6, 2 });
+    archive.globals = std::make_unique<Data::Globals> (Data::Globals { { kParamMainLevel, 0.75f } });
+    return rig.service().beginRestore (archive, nullptr).ok;
+} };
+const TaskUnderTest kUpdate { { "UpdatingFirmware", "UpdatingFirmware" }, [] (ServiceRig& rig)
+{
+    Data::TovarekMk2Archive archive;
+    archive.firmwareImage = std::make_unique<std::vector<uint8_t>> (SimUnit::makeLoaderImage ({ 4, 3, 0 }, 600));
+    return rig.service().beginFirmwareUpdate (archive, nullptr).ok;
+} };
+
+// Host packet codes, as the unit reads them.
+constexpr uint8_t kFirmwareStart = 0xB1, kFirmwareChunk = 0xB2, kPing = 0xB4, kVersion = 0xB5, kWriteStart = 0xC2,
+                  kBlockRead = 0xC5, kProgramRequest = 0xCA;
+} // namespace
+
+// Every error step of every task body: the unit refuses the step's packet (a ping it answers by
+// dropping off the bus). The service ends in Error with the step's message, the body sends nothing
+// after the step, a mark the edit buffer had stays, the caller's completion is not called; and
+// no update is left in progress: a detach then leaves the service Disconnected and a new attach
+// refreshes the unit.
+TEST (EditorServiceFailures, everyErrorStepEndsItsTaskInErrorWithItsMessage)
+{
+    using K = SimUnit::FaultKind;
+    struct Row
+    {
+        const TaskUnderTest& task;
+        K fault;
+        uint8_t code;
+        int occurrence;                  // of that code, from the fault's injection
+        const char* error;
+        std::vector<std::string> then {}; // requests the body still makes after the faulted packet
+    };
+    // The backup's block reads and the restore's block writes: first the globals, then six for
+    // each preset, their n-th being 2 + 6 * entry + step (steps 0 to 5 in block order).
+    const Row rows[] {
+        { kRefresh,     K::Unplug, kPing,            1, "Failed to connect (1)" },
+        { kRefresh,     K::Refuse, kPing,            1, "Failed to connect (2)" },
+        { kRefresh,     K::Refuse, kVersion,         1, "Connected device is not supported", { "ping" } },
+        { kRefresh,     K::Refuse, kBlockRead,       1, "Failed to refresh preset" },     // globals
+        { kRefresh,     K::Refuse, kProgramRequest,  1, "Failed to refresh preset" },
+        { kRefresh,     K::Refuse, kBlockRead,       2, "Failed to refresh preset" },     // edit buffer preset
+        { kRefresh,     K::Refuse, kBlockRead,       3, "Failed to refresh preset" },     // its amp name
+        { kRefresh,     K::Refuse, kBlockRead,       4, "Failed to refresh preset" },     // its cabinet name
+        { kRefresh,     K::Refuse, kBlockRead,       5, "Failed to get amp name and ID" },
+        { kRefresh,     K::Refuse, kBlockRead,       6, "Failed to get cabinet name" },
+        { kSendAmp,     K::Refuse, kWriteStart,      1, "Failed to send amp data" },
+        { kSendAmp,     K::Refuse, kWriteStart,      2, "Failed to send finishing filter data" },
+        { kSendAmp,     K::Refuse, kWriteStart,      3, "Failed to send amp name and ID" },
+        { kSendCab,     K::Refuse, kWriteStart,      1, "Failed to send cab data" },
+        { kSendCab,     K::Refuse, kWriteStart,      2, "Failed to send cab name" },
+        { kWritePreset, K::Refuse, kWriteStart,      1, "Failed to set preset data" },
+        { kWritePreset, K::Refuse, kWriteStart,      2, "Failed to set amp data" },
+        { kWritePreset, K::Refuse, kWriteStart,      3, "Failed to set finishing filter data" },
+        { kWritePreset, K::Refuse, kWriteStart,      4, "Failed to set amp name and ID" },
+        { kWritePreset, K::Refuse, kWriteStart,      5, "Failed to set cabinet data" },
+        { kWritePreset, K::Refuse, kWriteStart,      6, "Failed to set cabinet name" },
+        { kReadPreset,  K::Refuse, kBlockRead,       1, "Failed to get preset data" },
+        { kReadPreset,  K::Refuse, kBlockRead,       2, "Failed to get amp data" },
+        { kReadPreset,  K::Refuse, kBlockRead,       3, "Failed to get finishing filter data" },
+        { kReadPreset,  K::Refuse, kBlockRead,       4, "Failed to get amp name and ID" },
+        { kReadPreset,  K::Refuse, kBlockRead,       5, "Failed to get cabinet data" },
+        { kReadPreset,  K::Refuse, kBlockRead,       6, "Failed to get cabinet name" },
+        { kSave,        K::Refuse, kWriteStart,      1, "Failed to set preset data" },
+        { kSave,        K::Refuse, kBlockRead,       1, "Failed to get amp data" },
+        { kSave,        K::Refuse, kWriteStart,      2, "Failed to set amp data" },
+        { kSave,        K::Refuse, kBlockRead,       2, "Failed to get finishing filter data" },
+        { kSave,        K::Refuse, kWriteStart,      3, "Failed to set finishing filter data" },
+        { kSave,        K::Refuse, kBlockRead,       3, "Failed to get amp name and ID" },
+        { kSave,        K::Refuse, kWriteStart,      4, "Failed to set amp name and ID" },
+        { kSave,        K::Refuse, kBlockRead,       4, "Failed to get cabinet data" },
+        { kSave,        K::Refuse, kWriteStart,      5, "Failed to set cabinet data" },
+        { kSave,        K::Refuse, kBlockRead,       5, "Failed to get cabinet name" },
+        { kSave,        K::Refuse, kWriteStart,      6, "Failed to set cabinet name" },
+        { kBackup,      K::Refuse, kBlockRead,       1, "Failed to get globals" },
+        { kBackup,      K::Refuse, kBlockRead,       2 + 6 * 0 + 0, "Failed to get preset data" },
+        { kBackup,      K::Refuse, kBlockRead,       2 + 6 * 1 + 1, "Failed to get amp data" },
+        { kBackup,      K::Refuse, kBlockRead,       2 + 6 * 2 + 2, "Failed to get finishing filter data" },
+        { kBackup,      K::Refuse, kBlockRead,       2 + 6 * 3 + 3, "Failed to get amp name and ID" },
+        { kBackup,      K::Refuse, kBlockRead,       2 + 6 * 4 + 4, "Failed to get cabinet data" },
+        { kBackup,      K::Refuse, kBlockRead,       2 + 6 * 6 + 5, "Failed to get cabinet name" },
+        { kRestore,     K::Refuse, kWriteStart,      1, "Failed to set globals" },
+        { kRestore,     K::Refuse, kWriteStart,      2 + 6 * 0 + 0, "Failed to set preset data" },
+        { kRestore,     K::Refuse, kWriteStart,      2 + 6 * 0 + 1, "Failed to set amp data" },
+        { kRestore,     K::Refuse, kWriteStart,      2 + 6 * 0 + 2, "Failed to set finishing filter data" },
+        { kRestore,     K::Refuse, kWriteStart,      2 + 6 * 1 + 3, "Failed to set amp name and ID" },
+        { kRestore,     K::Refuse, kWriteStart,      2 + 6 * 1 + 4, "Failed to set cabinet data" },
+        { kRestore,     K::Refuse, kWriteStart,      2 + 6 * 1 + 5, "Failed to set cabinet name" },
+        { kUpdate,      K::Refuse, kFirmwareStart,   1, "Failed to update DSP firmware" },
+        { kUpdate,      K::Refuse, kFirmwareChunk,   3, "Failed to update DSP firmware" }, // part-way
+    };
+
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE (testing::Message() << row.error << ", packet " << std::hex << (int) row.code << std::dec << " #" << row.occurrence);
+        ServiceRig rig;
+        const bool refresh = &row.task == &kRefresh;
+
+        // Marked modified, so that a failure that clears the mark shows.
+        if (! refresh)
+        {
+            ASSERT_TRUE (rig.connectAndRefresh());
+            ASSERT_TRUE (rig.service().setParameterValue (kParamBoostDrive, { TovarekMk2ParamMap::kFloat, 0.5 }).ok);
+            ASSERT_TRUE (rig.drainWorker());
+            rig.unit().clearHostPackets();
+            rig.recorder().clear();
+        }
+
+        rig.unit().injectFault (SimUnit::Fault (row.fault, row.code, row.occurrence));
+        ASSERT_TRUE (row.task.start (rig));
+        ASSERT_TRUE (rig.recorder().waitFor ("Error"));
+        // Detached as the application detaches, before the unit goes, so that its going is no
+        // communication error for the service; the connector then detaches once more.
+        rig.service().disconnect();
+        ASSERT_EQ (rig.service().getState(), Service::Disconnected) << "as when no update is left in progress";
+        EXPECT_EQ (rig.service().isModified(), ! refresh);
+        ASSERT_TRUE (rig.unplugAndDetach());
+
+        // The new attach queues its refresh behind the failed task, so that task has ended once it ends.
+        ASSERT_TRUE (rig.connectAndRefresh());
+        EXPECT_EQ (rig.service().getLastError(), row.error);
+        EXPECT_EQ (rig.recorder().count ("called"), 0u);
+
+        auto states = rig.recorder().states();
+        states.erase (std::unique (states.begin(), states.end(), [] (const auto& a, const auto& b) { return a == "Error" && b == a; }), states.end());
+        auto expected = row.task.states;
+        expected.insert (expected.end(), { "Error", "Disconnected", "Disconnected", "Idle", "Refreshing", "Refreshing", "Idle" });
+        EXPECT_EQ (states, expected);
+
+        // After the faulted packet, only what the row names, then the new attach's refresh.
+        const auto packets = rig.unit().hostPackets();
+        size_t faulted = 0;
+        for (int seen = 0; faulted < packets.size(); ++faulted)
+            if (! packets[faulted].empty() && packets[faulted][0] == row.code && ++seen == row.occurrence)
+                break;
+        ASSERT_LT (faulted, packets.size());
+        expected = row.then;
+        expected.insert (expected.end(), kFullRefreshRequests.begin(), kFullRefreshRequests.end());
+        EXPECT_EQ (requests ({ packets.begin() + (long) faulted + 1, packets.end() }), expected);
+    }
 }
 
 // The last preset: program 7, whose blocks the unit keeps at index 7.
