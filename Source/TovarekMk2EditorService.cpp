@@ -336,6 +336,16 @@ const TovarekMk2EditorService::ParameterMapValues* TovarekMk2EditorService::valu
     return const_cast<TovarekMk2EditorService*> (this)->valuesForScope (scope);
 }
 
+void TovarekMk2EditorService::markModified()
+{
+    _modified = true;
+
+    // The unit changed after a re-read in flight began: the edit buffer differs from its preset
+    // whatever that re-read finds.
+    if (_reReadInFlight)
+        _modifiedDuringReRead = true;
+}
+
 //==============================================================================
 // Task starters
 
@@ -597,7 +607,7 @@ Korvantal::Result TovarekMk2EditorService::applyParameterValue (TovarekMk2ParamI
             (*values)[info->valueKey] = raw;
 
             if (info->scope == TovarekMk2ParamMap::kPreset)
-                _modified = true;
+                markModified();
         }
     }
 
@@ -637,7 +647,7 @@ void TovarekMk2EditorService::parameterChanged (uint16_t id, const float& value)
             {
                 std::lock_guard<std::mutex> lock (_stateMutex);
                 _currentAmpIndex = reportedIndex;
-                _modified = true;
+                markModified();
                 logMessage (kLogDebug, "TovarekMk2EditorService: _currentAmpIndex %d", _currentAmpIndex);
             }
             requestRefreshCurrentPreset (false);
@@ -649,7 +659,7 @@ void TovarekMk2EditorService::parameterChanged (uint16_t id, const float& value)
             {
                 std::lock_guard<std::mutex> lock (_stateMutex);
                 _currentCabIndex = reportedIndex;
-                _modified = true;
+                markModified();
                 logMessage (kLogDebug, "TovarekMk2EditorService: _currentCabIndex %d", _currentCabIndex);
             }
             requestRefreshCurrentPreset (false);
@@ -707,7 +717,7 @@ void TovarekMk2EditorService::parameterChanged (uint16_t id, const float& value)
         }
 
         if (info->scope == TovarekMk2ParamMap::kPreset)
-            _modified = true;
+            markModified();
     }
 
     if (stored)

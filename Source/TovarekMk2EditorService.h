@@ -172,6 +172,7 @@ private:
     Result applyParameterValue (TovarekMk2ParamID id, const ParameterValue& value, bool send);
     ParameterMapValues* valuesForScope (uint32_t scope); // caller holds _stateMutex
     const ParameterMapValues* valuesForScope (uint32_t scope) const;
+    void markModified(); // caller holds _stateMutex
     bool isFirmwareSupported (const FirmwareVersionInfo& device) const;
     Result processPendingRefresh();
 
@@ -233,9 +234,11 @@ private:
     int _currentAmpIndex = 0;
     int _currentCabIndex = 0;
     // A re-read of the edit buffer is under way, and what the unit reported meanwhile (by scope,
-    // then value key): those values are newer than the re-read's snapshot and win over it.
+    // then value key): those values are newer than the re-read's snapshot and win over it. So is
+    // a modified mark set meanwhile: a full re-read does not clear it.
     bool _reReadInFlight = false;
     std::map<uint32_t, ParameterMapValues> _reportedDuringReRead;
+    bool _modifiedDuringReRead = false;
     // Counts cancelAll calls, so a starter can tell that one came between its state change and its push.
     uint64_t _cancelCount = 0;
 

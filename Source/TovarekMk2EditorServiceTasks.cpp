@@ -43,6 +43,7 @@ Korvantal::Result TovarekMk2EditorService::refreshGlobals (bool full)
         _refreshPending = false;
         _refreshPendingFull = false;
         _reReadInFlight = true;
+        _modifiedDuringReRead = false;
     }
 
     EditBufferSnapshot snapshot;
@@ -56,6 +57,7 @@ Korvantal::Result TovarekMk2EditorService::refreshGlobals (bool full)
 
         _reReadInFlight = false;
         _reportedDuringReRead.clear();
+        _modifiedDuringReRead = false;
     }
 
     TOVAREK_LOG_ONLY_STEP (read);
@@ -89,7 +91,7 @@ void TovarekMk2EditorService::storeEditBuffer (EditBufferSnapshot& snapshot, boo
         for (const auto& [key, value] : values)
             (*valuesForScope (scope))[key] = value;
 
-    if (full)
+    if (full && ! _modifiedDuringReRead)
         _modified = false;
 }
 
@@ -205,7 +207,7 @@ Korvantal::Result TovarekMk2EditorService::sendAmpBody (int index, const Amp& am
         else
         {
             _currentAmpName = amp.nameAndID.name;
-            _modified = true;
+            markModified();
         }
     }
 
@@ -238,7 +240,7 @@ Korvantal::Result TovarekMk2EditorService::sendCabBody (int index, const Cabinet
         else
         {
             _currentCabName = name;
-            _modified = true;
+            markModified();
         }
     }
 

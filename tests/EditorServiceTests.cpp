@@ -155,7 +155,7 @@ const char* stateName (Service::State state)
 class Recorder
 {
 public:
-    explicit Recorder (Service& service) : _service (service)
+    explicit Recorder (Service& service) : _service (&service)
     {
         _listener.stateChanged = [this] (Service::State s) { add (stateName (s)); };
         _listener.dataRefreshed = [this] { add ("data"); };
@@ -163,10 +163,17 @@ public:
         {
             add ("param " + std::to_string ((int) id), { { id, value } });
         };
-        _service.addListener (&_listener);
+        _service->addListener (&_listener);
     }
 
-    ~Recorder() { _service.removeListener (&_listener); }
+    ~Recorder()
+    {
+        if (_service != nullptr)
+            _service->removeListener (&_listener);
+    }
+
+    // Goes on recording while the service is destroyed, and outlives it.
+    void outliveService() { _service = nullptr; }
 
     void add (const std::string& event, std::vector<std::pair<TovarekMk2ParamID, Service::ParameterValue>> parameters = {})
     {
@@ -221,7 +228,7 @@ public:
     bool waitFor (const std::string& event) { return waitForCount (event, 1); }
 
 private:
-    Service& _service;
+    Service* _service;
     Service::Listener _listener;
     mutable std::mutex _mutex;
     std::condition_variable _changed;
@@ -294,10 +301,16 @@ public:
 
     ~ServiceRig()
     {
-        // The application's shut-down order: the service, then the connection, then the devices.
-        destroyService();
-        _connector.reset();
-        _unit.reset();
+        // The unit goes first, so that a call still waiting for its answer ends at once; then the
+        // application's order: the service, the connection, the devices. Bounded, so that a
+        // service that never lets go fails the test instead of hanging it.
+        expectReturnsInTime ([this]
+        {
+            _unit->unplug();
+            destroyService();
+            _connector.reset();
+            _unit.reset();
+        });
     }
 
     Service& service() { return *_service; }
@@ -318,21 +331,34 @@ public:
         }
     }
 
-    // Plugs the unit in and scans until the service has its protocol.
+    // Plugs the unit in and scans until the service has been handed a new protocol.
     bool connect()
     {
+        const int attaches = _connector->attachCount();
         _unit->plug();
-        return scanUntil ([this] { return _connector->protocol() != nullptr; });
+        return scanUntil ([&] { return _connector->attachCount() > attaches; });
     }
+
+    // Unplugs the unit and scans until the service has let its protocol go.
+    bool unplugAndDetach()
+    {
+        const int detaches = _connector->detachCount();
+        _unit->unplug();
+        return scanUntil ([&] { return _connector->detachCount() > detaches; });
+    }
+
+    int attachCount() const { return _connector->attachCount(); }
 
     // Connects and waits for the full refresh to end: the unit's status report is the last thing it causes.
     bool connectAndRefresh()
     {
+        const std::string statusTold = "param " + std::to_string ((int) kParamStatusLevel);
+        const size_t told = _recorder->count (statusTold);
+
         if (! connect())
             return false;
 
-        return _recorder->waitFor ("param " + std::to_string ((int) kParamStatusLevel))
-               && _service->getState() == Service::Idle;
+        return _recorder->waitForCount (statusTold, told + 1) && _service->getState() == Service::Idle;
     }
 
     // Connects, refreshes, clears what that recorded and starts an update to an image carrying DSP 4.3.0.
@@ -374,10 +400,11 @@ public:
         return _service->getParameterValue (id, value).ok ? value.value : std::nan ("");
     }
 
+    // Destroys the service; the recorder goes on recording until the worker has been joined.
     void destroyService()
     {
         _connector->forgetService();
-        _recorder.reset();
+        _recorder->outliveService();
         _service.reset();
     }
 
@@ -387,6 +414,15 @@ private:
     std::unique_ptr<Service> _service;
     std::unique_ptr<Recorder> _recorder;
     std::unique_ptr<TestSupport::ServiceConnector> _connector;
+};
+
+// Destroys the rig's service, within the time limit, when it goes out of scope. Declared after
+// the locals that a test's callbacks and listeners use, it joins the worker before they go, also
+// when a failed assertion ends the test early.
+struct ServiceStopper
+{
+    ServiceRig& rig;
+    ~ServiceStopper() { expectReturnsInTime ([this] { rig.destroyService(); }); }
 };
 
 Data::Amp makeAmp (const std::string& name, uint32_t id)
@@ -642,6 +678,7 @@ TEST (EditorServiceStarters, refuseAsTheStateAndTheirArgumentsSay)
     // A backup held in its first progress report; the reads after it are refused, so it fails.
     std::promise<void> held, release;
     auto released = release.get_future().share();
+    const ServiceStopper stopper { rig };
     ASSERT_TRUE (service.beginBackup ([&] (double p)
     {
         if (p == 0.0)
@@ -780,7 +817,8 @@ TEST_F (EditorServiceParametersLive, followsTheUnitsReportsAsTheTableSays)
 
 // A knob turned on the unit during a task is not stored, but re-read when the task ends, before
 // its completion. One turned while the edit buffer is re-read in Idle is newer than the re-read's
-// snapshot: the mirror and the listeners end with it.
+// snapshot: the mirror and the listeners end with it, and the edit buffer stays modified although
+// the re-read is a full one.
 TEST_F (EditorServiceParametersLive, keepAKnobTurnedDuringABackupOrARereadOfTheEditBuffer)
 {
     // Turned while the backup reads preset 1: the unit reports it between two of the backup's answers.
@@ -800,13 +838,77 @@ TEST_F (EditorServiceParametersLive, keepAKnobTurnedDuringABackupOrARereadOfTheE
     rig.unit().clearHostPackets();
     rig.recorder().clear();
     rig.unit().injectFault (SimUnit::Fault (SimUnit::FaultKind::Delay, 0xC5, 3, 300000us));
-    ASSERT_TRUE (rig.service().requestRefreshCurrentPreset (false).ok);
+    ASSERT_TRUE (rig.service().requestRefreshCurrentPreset (true).ok);
     ASSERT_TRUE (rig.scanUntil ([&] { return countOf (requests (rig.unit().hostPackets()), "read 5/0") == 1; }));
     rig.unit().turnKnob (kParamReverbDecay, 0.625f);
     ASSERT_TRUE (rig.recorder().waitForCount ("data", 2));
 
     EXPECT_EQ (rig.recorder().events(), (std::vector<std::string> { "param 146", "data", "data" }));
     EXPECT_EQ (rig.valueOf (kParamReverbDecay), 0.625);
+    EXPECT_TRUE (rig.service().isModified());
+}
+
+// A position or status report during a task asks for a re-read, which runs once the task has
+// ended, before its completion; a report of another preset makes it a full one, which clears the mark.
+TEST_F (EditorServiceParametersLive, reReadAfterATaskWhatTheUnitMovedDuringIt)
+{
+    struct Row
+    {
+        const char* name;
+        std::vector<uint8_t> report;
+        bool modifiedAfter;
+    };
+    const Row rows[] {
+        { "amp position",                  parameterReport (0x1000, 2.0f), true },
+        { "preset position",               parameterReport (0x1002, 1.0f), false },
+        { "status moving the cabinet",     statusReport (64, 0, 2, 0, 0),  true },
+        { "status loading another preset", statusReport (64, 0, 0, 0, 3),  false },
+    };
+    const ServiceStopper stopper { rig };
+    const std::vector<std::string> reRead { "read 1/0", "program?", "read 3/0", "read 5/0", "read 9/0" };
+
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE (row.name);
+        rig.recorder().clear();
+        ASSERT_TRUE (rig.service().setParameterValue (kParamBoostDrive, { TovarekMk2ParamMap::kFloat, 0.5 }).ok);
+        ASSERT_TRUE (rig.recorder().waitFor ("param " + std::to_string ((int) kParamBoostDrive)));
+        rig.unit().clearHostPackets();
+        rig.recorder().clear();
+
+        // Reported while the backup reads preset 1, between two of its answers.
+        ASSERT_TRUE (rig.service().beginBackup ([&] (double p)
+        {
+            if (p > 0.1 && p < 0.2)
+                rig.unit().sendReport (row.report);
+        },
+        [&] (const auto&) { rig.recorder().add ("backed up"); }).ok);
+        ASSERT_TRUE (rig.recorder().waitFor ("backed up"));
+
+        auto events = rig.recorder().events(); // less the status level, which is told in any state
+        events.erase (std::remove (events.begin(), events.end(), "param 214"), events.end());
+        EXPECT_EQ (events, (std::vector<std::string> { "BackingUp", "BackingUp", "Idle", "data", "backed up" }));
+        const auto sent = requests (rig.unit().hostPackets());
+        ASSERT_GE (sent.size(), reRead.size());
+        EXPECT_EQ (std::vector<std::string> (sent.end() - (long) reRead.size(), sent.end()), reRead);
+        EXPECT_EQ (countOf (sent, "program?"), 1u);
+        EXPECT_EQ (rig.service().isModified(), row.modifiedAfter);
+    }
+}
+
+// On the preset of its favourite switch the unit reports program 0: the re-read takes the
+// switch's preset, named by the status report, as the current one.
+TEST_F (EditorServiceParametersLive, takeTheFavouriteSwitchsPresetWhenTheUnitReportsProgramZero)
+{
+    rig.unit().setStatus ({ 128, 1, 1, 5, 0 });
+    rig.unit().pressFootswitch (0);
+    // Handled after the footswitch's position and status reports, on the same reader thread.
+    rig.unit().sendReport (parameterReport (kParamMainLevel, 0.125f));
+    ASSERT_TRUE (rig.recorder().waitFor ("param " + std::to_string ((int) kParamMainLevel)));
+    ASSERT_TRUE (rig.drainWorker());
+
+    EXPECT_EQ (countOf (requests (rig.unit().hostPackets()), "program?"), 2u); // a re-read for each report
+    EXPECT_EQ (rig.service().getCurrentPresetIndex(), 4);
 }
 
 TEST_F (EditorServiceTasks, sendAnAmpToAUserSlotThenACabinetToTheEditBuffer)
@@ -849,6 +951,7 @@ TEST_F (EditorServiceTasks, aCancelBetweenTheStartersStateAndItsPushDropsTheTask
 {
     Service::Listener canceller;
     bool cancelled = false;
+    const ServiceStopper stopper { rig };
     canceller.stateChanged = [&] (Service::State state)
     {
         if (state == Service::Sending && ! cancelled)
@@ -873,6 +976,7 @@ TEST_F (EditorServiceTasks, readThePresetOnTheWorkerThenWriteOneAndReReadTheEdit
 {
     Data::FullTovarekMk2Preset received;
     std::thread::id callbackThread;
+    const ServiceStopper stopper { rig };
     ASSERT_TRUE (rig.service().getCurrentPresetData ([&] (const Data::FullTovarekMk2Preset& preset)
     {
         received = preset;
@@ -917,6 +1021,7 @@ TEST_F (EditorServiceTasks, backUpGlobalsAndSevenPresetsReportingSevenths)
     std::vector<double> progress;
     Data::TovarekMk2Archive archive;
     int completions = 0;
+    const ServiceStopper stopper { rig };
     ASSERT_TRUE (rig.service().beginBackup ([&] (double p) { progress.push_back (p); },
                                             [&] (const Data::TovarekMk2Archive& a)
                                             {
@@ -956,6 +1061,7 @@ TEST_F (EditorServiceTasks, restoreTheGlobalsThenEntriesInArchiveOrderAtTheirOwn
     auto archive = archiveWithPresets ({ 6, 2 });
     archive.globals = std::make_unique<Data::Globals> (Data::Globals { { kParamMainLevel, 0.75f } });
     std::vector<double> progress;
+    const ServiceStopper stopper { rig };
     ASSERT_TRUE (rig.service().beginRestore (archive, [&] (double p) { progress.push_back (p); }).ok);
     ASSERT_TRUE (rig.recorder().waitFor ("data"));
 
@@ -971,14 +1077,171 @@ TEST_F (EditorServiceTasks, restoreTheGlobalsThenEntriesInArchiveOrderAtTheirOwn
     EXPECT_EQ (rig.valueOf (kParamMainLevel), 0.75);
 }
 
-TEST_F (EditorServiceTasks, failAStepIntoTheErrorStateWithItsMessage)
+namespace
 {
-    // The third block write start of a preset write (finishing filter) is refused.
-    rig.unit().injectFault (SimUnit::Fault (SimUnit::FaultKind::Refuse, 0xC2, 3));
-    ASSERT_TRUE (rig.service().setPresetDataInternal (3, Data::FullTovarekMk2Preset(), false).ok);
-    ASSERT_TRUE (rig.recorder().waitFor ("Error"));
+// A task of the failure rows: the states it tells before its error, and how it starts on a
+// connected, refreshed service (the full refresh starts by connecting).
+struct TaskUnderTest
+{
+    std::vector<std::string> states;
+    std::function<bool (ServiceRig&)> start;
+};
 
-    EXPECT_EQ (rig.service().getLastError(), "Failed to set finishing filter data");
+const TaskUnderTest kRefresh { { "Idle", "Refreshing", "Refreshing" }, [] (ServiceRig& rig) { return rig.connect(); } };
+const TaskUnderTest kSendAmp { { "Sending", "Sending" }, [] (ServiceRig& rig) { return rig.service().setCurrentAmpData (makeAmp ("Tweed", 42)).ok; } };
+const TaskUnderTest kSendCab { { "Sending", "Sending" }, [] (ServiceRig& rig) { return rig.service().setCurrentCabData (makeCabinet ("4x12")).ok; } };
+const TaskUnderTest kWritePreset { { "Sending", "Sending" }, [] (ServiceRig& rig) { return rig.service().setPresetDataInternal (3, {}, true).ok; } };
+const TaskUnderTest kReadPreset { { "Reading", "Reading" }, [] (ServiceRig& rig)
+{
+    return rig.service().getPresetDataInternal (2, [&rig] (const auto&) { rig.recorder().add ("called"); }).ok;
+} };
+const TaskUnderTest kSave { { "Reading", "Sending" }, [] (ServiceRig& rig) { return rig.service().saveCurrentPreset().ok; } };
+const TaskUnderTest kBackup { { "BackingUp", "BackingUp" }, [] (ServiceRig& rig)
+{
+    return rig.service().beginBackup (nullptr, [&rig] (const auto&) { rig.recorder().add ("called"); }).ok;
+} };
+const TaskUnderTest kRestore { { "Restoring", "Restoring" }, [] (ServiceRig& rig)
+{
+    auto archive = archiveWithPresets ({ 6, 2 });
+    archive.globals = std::make_unique<Data::Globals> (Data::Globals { { kParamMainLevel, 0.75f } });
+    return rig.service().beginRestore (archive, nullptr).ok;
+} };
+const TaskUnderTest kUpdate { { "UpdatingFirmware", "UpdatingFirmware" }, [] (ServiceRig& rig)
+{
+    Data::TovarekMk2Archive archive;
+    archive.firmwareImage = std::make_unique<std::vector<uint8_t>> (SimUnit::makeLoaderImage ({ 4, 3, 0 }, 600));
+    return rig.service().beginFirmwareUpdate (archive, nullptr).ok;
+} };
+
+// Host packet codes, as the unit reads them.
+constexpr uint8_t kFirmwareStart = 0xB1, kFirmwareChunk = 0xB2, kPing = 0xB4, kVersion = 0xB5, kWriteStart = 0xC2,
+                  kBlockRead = 0xC5, kProgramRequest = 0xCA;
+} // namespace
+
+// Every error step of every task body: the unit refuses the step's packet (a ping it answers by
+// dropping off the bus). The service ends in Error with the step's message, the body sends nothing
+// after the step, a mark the edit buffer had stays, the caller's completion is not called; and
+// no update is left in progress: a detach then leaves the service Disconnected and a new attach
+// refreshes the unit.
+TEST (EditorServiceFailures, everyErrorStepEndsItsTaskInErrorWithItsMessage)
+{
+    using K = SimUnit::FaultKind;
+    struct Row
+    {
+        const TaskUnderTest& task;
+        K fault;
+        uint8_t code;
+        int occurrence;                  // of that code, from the fault's injection
+        const char* error;
+        std::vector<std::string> then {}; // requests the body still makes after the faulted packet
+    };
+    // The backup's block reads and the restore's block writes: first the globals, then six for
+    // each preset, their n-th being 2 + 6 * entry + step (steps 0 to 5 in block order).
+    const Row rows[] {
+        { kRefresh,     K::Unplug, kPing,            1, "Failed to connect (1)" },
+        { kRefresh,     K::Refuse, kPing,            1, "Failed to connect (2)" },
+        { kRefresh,     K::Refuse, kVersion,         1, "Connected device is not supported", { "ping" } },
+        { kRefresh,     K::Refuse, kBlockRead,       1, "Failed to refresh preset" },     // globals
+        { kRefresh,     K::Refuse, kProgramRequest,  1, "Failed to refresh preset" },
+        { kRefresh,     K::Refuse, kBlockRead,       2, "Failed to refresh preset" },     // edit buffer preset
+        { kRefresh,     K::Refuse, kBlockRead,       3, "Failed to refresh preset" },     // its amp name
+        { kRefresh,     K::Refuse, kBlockRead,       4, "Failed to refresh preset" },     // its cabinet name
+        { kRefresh,     K::Refuse, kBlockRead,       5, "Failed to get amp name and ID" },
+        { kRefresh,     K::Refuse, kBlockRead,       6, "Failed to get cabinet name" },
+        { kSendAmp,     K::Refuse, kWriteStart,      1, "Failed to send amp data" },
+        { kSendAmp,     K::Refuse, kWriteStart,      2, "Failed to send finishing filter data" },
+        { kSendAmp,     K::Refuse, kWriteStart,      3, "Failed to send amp name and ID" },
+        { kSendCab,     K::Refuse, kWriteStart,      1, "Failed to send cab data" },
+        { kSendCab,     K::Refuse, kWriteStart,      2, "Failed to send cab name" },
+        { kWritePreset, K::Refuse, kWriteStart,      1, "Failed to set preset data" },
+        { kWritePreset, K::Refuse, kWriteStart,      2, "Failed to set amp data" },
+        { kWritePreset, K::Refuse, kWriteStart,      3, "Failed to set finishing filter data" },
+        { kWritePreset, K::Refuse, kWriteStart,      4, "Failed to set amp name and ID" },
+        { kWritePreset, K::Refuse, kWriteStart,      5, "Failed to set cabinet data" },
+        { kWritePreset, K::Refuse, kWriteStart,      6, "Failed to set cabinet name" },
+        { kReadPreset,  K::Refuse, kBlockRead,       1, "Failed to get preset data" },
+        { kReadPreset,  K::Refuse, kBlockRead,       2, "Failed to get amp data" },
+        { kReadPreset,  K::Refuse, kBlockRead,       3, "Failed to get finishing filter data" },
+        { kReadPreset,  K::Refuse, kBlockRead,       4, "Failed to get amp name and ID" },
+        { kReadPreset,  K::Refuse, kBlockRead,       5, "Failed to get cabinet data" },
+        { kReadPreset,  K::Refuse, kBlockRead,       6, "Failed to get cabinet name" },
+        { kSave,        K::Refuse, kWriteStart,      1, "Failed to set preset data" },
+        { kSave,        K::Refuse, kBlockRead,       1, "Failed to get amp data" },
+        { kSave,        K::Refuse, kWriteStart,      2, "Failed to set amp data" },
+        { kSave,        K::Refuse, kBlockRead,       2, "Failed to get finishing filter data" },
+        { kSave,        K::Refuse, kWriteStart,      3, "Failed to set finishing filter data" },
+        { kSave,        K::Refuse, kBlockRead,       3, "Failed to get amp name and ID" },
+        { kSave,        K::Refuse, kWriteStart,      4, "Failed to set amp name and ID" },
+        { kSave,        K::Refuse, kBlockRead,       4, "Failed to get cabinet data" },
+        { kSave,        K::Refuse, kWriteStart,      5, "Failed to set cabinet data" },
+        { kSave,        K::Refuse, kBlockRead,       5, "Failed to get cabinet name" },
+        { kSave,        K::Refuse, kWriteStart,      6, "Failed to set cabinet name" },
+        { kBackup,      K::Refuse, kBlockRead,       1, "Failed to get globals" },
+        { kBackup,      K::Refuse, kBlockRead,       2 + 6 * 0 + 0, "Failed to get preset data" },
+        { kBackup,      K::Refuse, kBlockRead,       2 + 6 * 1 + 1, "Failed to get amp data" },
+        { kBackup,      K::Refuse, kBlockRead,       2 + 6 * 2 + 2, "Failed to get finishing filter data" },
+        { kBackup,      K::Refuse, kBlockRead,       2 + 6 * 3 + 3, "Failed to get amp name and ID" },
+        { kBackup,      K::Refuse, kBlockRead,       2 + 6 * 4 + 4, "Failed to get cabinet data" },
+        { kBackup,      K::Refuse, kBlockRead,       2 + 6 * 6 + 5, "Failed to get cabinet name" },
+        { kRestore,     K::Refuse, kWriteStart,      1, "Failed to set globals" },
+        { kRestore,     K::Refuse, kWriteStart,      2 + 6 * 0 + 0, "Failed to set preset data" },
+        { kRestore,     K::Refuse, kWriteStart,      2 + 6 * 0 + 1, "Failed to set amp data" },
+        { kRestore,     K::Refuse, kWriteStart,      2 + 6 * 0 + 2, "Failed to set finishing filter data" },
+        { kRestore,     K::Refuse, kWriteStart,      2 + 6 * 1 + 3, "Failed to set amp name and ID" },
+        { kRestore,     K::Refuse, kWriteStart,      2 + 6 * 1 + 4, "Failed to set cabinet data" },
+        { kRestore,     K::Refuse, kWriteStart,      2 + 6 * 1 + 5, "Failed to set cabinet name" },
+        { kUpdate,      K::Refuse, kFirmwareStart,   1, "Failed to update DSP firmware" },
+        { kUpdate,      K::Refuse, kFirmwareChunk,   3, "Failed to update DSP firmware" }, // part-way
+    };
+
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE (testing::Message() << row.error << ", packet " << std::hex << (int) row.code << std::dec << " #" << row.occurrence);
+        ServiceRig rig;
+        const bool refresh = &row.task == &kRefresh;
+
+        // Marked modified, so that a failure that clears the mark shows.
+        if (! refresh)
+        {
+            ASSERT_TRUE (rig.connectAndRefresh());
+            ASSERT_TRUE (rig.service().setParameterValue (kParamBoostDrive, { TovarekMk2ParamMap::kFloat, 0.5 }).ok);
+            ASSERT_TRUE (rig.drainWorker());
+            rig.unit().clearHostPackets();
+            rig.recorder().clear();
+        }
+
+        rig.unit().injectFault (SimUnit::Fault (row.fault, row.code, row.occurrence));
+        ASSERT_TRUE (row.task.start (rig));
+        ASSERT_TRUE (rig.recorder().waitFor ("Error"));
+        // Detached as the application detaches, before the unit goes, so that its going is no
+        // communication error for the service; the connector then detaches once more.
+        rig.service().disconnect();
+        ASSERT_EQ (rig.service().getState(), Service::Disconnected) << "as when no update is left in progress";
+        EXPECT_EQ (rig.service().isModified(), ! refresh);
+        ASSERT_TRUE (rig.unplugAndDetach());
+
+        // The new attach queues its refresh behind the failed task, so that task has ended once it ends.
+        ASSERT_TRUE (rig.connectAndRefresh());
+        EXPECT_EQ (rig.service().getLastError(), row.error);
+        EXPECT_EQ (rig.recorder().count ("called"), 0u);
+
+        auto states = rig.recorder().states();
+        states.erase (std::unique (states.begin(), states.end(), [] (const auto& a, const auto& b) { return a == "Error" && b == a; }), states.end());
+        auto expected = row.task.states;
+        expected.insert (expected.end(), { "Error", "Disconnected", "Disconnected", "Idle", "Refreshing", "Refreshing", "Idle" });
+        EXPECT_EQ (states, expected);
+
+        // After the faulted packet, only what the row names, then the new attach's refresh.
+        const auto packets = rig.unit().hostPackets();
+        size_t faulted = 0;
+        for (int seen = 0; faulted < packets.size(); ++faulted)
+            if (! packets[faulted].empty() && packets[faulted][0] == row.code && ++seen == row.occurrence)
+                break;
+        ASSERT_LT (faulted, packets.size());
+        expected = row.then;
+        expected.insert (expected.end(), kFullRefreshRequests.begin(), kFullRefreshRequests.end());
+        EXPECT_EQ (requests ({ packets.begin() + (long) faulted + 1, packets.end() }), expected);
+    }
 }
 
 // The last preset: program 7, whose blocks the unit keeps at index 7.
@@ -1018,6 +1281,7 @@ TEST_F (EditorServiceChangePreset, followsANewTargetWithTheSameTask)
     // listener only because a change is in flight: the request just moves the target.
     std::atomic<bool> asked { false };
     Service::Listener listener;
+    const ServiceStopper stopper { rig };
     listener.dataRefreshed = [&]
     {
         if (! asked.exchange (true))
@@ -1067,6 +1331,7 @@ TEST_F (EditorServiceChangePreset, givesUpAfterSixteenRoundsWhenThePresetNeverSe
     std::atomic<int> moves { 0 };
     std::atomic<int> target { 3 };
     Service::Listener listener;
+    const ServiceStopper stopper { rig };
     listener.dataRefreshed = [&]
     {
         if (moves.load() < kMoves)
@@ -1107,7 +1372,7 @@ TEST_F (EditorServiceConnection, entersErrorOnACommunicationFailureThenDisconnec
     ASSERT_TRUE (rig.recorder().waitFor ("Error"));
     EXPECT_EQ (rig.service().getLastError(), "A communication error occurred");
 
-    ASSERT_TRUE (rig.scanUntil ([&] { return rig.protocol() == nullptr; }));
+    ASSERT_TRUE (rig.unplugAndDetach());
     EXPECT_EQ (rig.service().getState(), Service::Disconnected);
     EXPECT_EQ (rig.service().saveCurrentPreset().message, "Cannot start task while not connected");
 
@@ -1176,20 +1441,22 @@ TEST (EditorServiceFirmware, aUnitLostWhileGettingReadyLeavesTheServiceDisconnec
     SimUnit::UnitOptions options;
     options.restartDelay = 30ms;
     auto timing = fastTiming();
-    timing.readyWait = 300ms;
+    timing.readyWait = 1000ms; // the unit goes again within it: ample for the few calls that take it away
     ServiceRig rig (options, timing);
     ASSERT_TRUE (rig.connectAndStartUpdate());
     ASSERT_TRUE (rig.recorder().waitFor ("Reconnecting"));
 
-    // The unit comes back, which starts the wait for it to be ready, and drops off again at once.
-    ASSERT_TRUE (rig.scanUntil ([&] { return rig.unit().restartCount() == 1 && rig.protocol() != nullptr; }));
+    // The unit comes back (the second attach), which starts the wait for it to be ready, and
+    // drops off again at once.
+    ASSERT_TRUE (rig.scanUntil ([&] { return rig.attachCount() == 2; }));
     rig.recorder().clear();
-    rig.unit().unplug();
-    ASSERT_TRUE (rig.scanUntil ([&] { return rig.protocol() == nullptr; }));
-
-    // The update ends within this wait; it must not make the service idle without a unit.
-    EXPECT_FALSE (rig.recorder().waitForCount ("Idle", 1, timing.readyWait + 1000ms));
+    ASSERT_TRUE (rig.unplugAndDetach());
     EXPECT_EQ (rig.service().getState(), Service::Disconnected);
+
+    // Destroying the service joins the worker once the update has ended: it must not have made the
+    // service idle without a unit.
+    expectReturnsInTime ([&] { rig.destroyService(); });
+    EXPECT_EQ (countOf (rig.recorder().states(), "Idle"), 0u);
 }
 
 TEST (EditorServiceFirmware, destroyingTheServiceDuringTheReconnectWaitEndsTheWait)
@@ -1218,6 +1485,7 @@ TEST (EditorServiceFirmware, sendsTheImageWaitsForTheUnitToComeBackAndRefreshes)
     std::promise<void> started;
     std::atomic<bool> first { true };
     std::atomic<double> lastProgress { 0.0 };
+    const ServiceStopper stopper { rig };
     ASSERT_TRUE (rig.connectAndStartUpdate (6000, [&] (double p)
     {
         if (first.exchange (false))

@@ -52,6 +52,8 @@ void ServiceConnector::deviceAdded (Korvantal::IUSBHIDDevice* device)
 
     if (_service != nullptr)
         _service->setProtocol (_protocol.get());
+
+    ++_attaches;
 }
 
 void ServiceConnector::deviceRemoved (Korvantal::IUSBHIDDevice* device)
@@ -63,6 +65,7 @@ void ServiceConnector::deviceRemoved (Korvantal::IUSBHIDDevice* device)
         _service->setProtocol (nullptr);
 
     dropConnection();
+    ++_detaches;
 }
 
 void ServiceConnector::dropConnection()

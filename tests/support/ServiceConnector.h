@@ -24,6 +24,10 @@ public:
     // One tick of the application's timer.
     void scan();
     Korvantal::KorvantalProtocol* protocol() const { return _protocol.get(); }
+    // How many protocols it has handed to the service and taken back: a wait for the next attach
+    // or detach counts them, where the protocol pointer may still be one an earlier step left.
+    int attachCount() const { return _attaches; }
+    int detachCount() const { return _detaches; }
 
     // Forgets the service before it is destroyed, so a later unplug does not reach it.
     void forgetService() { _service = nullptr; }
@@ -38,6 +42,8 @@ private:
     Korvantal::IUSBHIDDevice* _device = nullptr;
     std::unique_ptr<Korvantal::KorvantalUSBPacketIO> _transport;
     std::unique_ptr<Korvantal::KorvantalProtocol> _protocol;
+    int _attaches = 0; // scans run on the thread that reads these
+    int _detaches = 0;
 };
 
 } // namespace TestSupport
