@@ -55,8 +55,10 @@ for row in "${limits[@]}"; do
     seeds=tests/fuzz/corpus/$name
     echo "== fuzz: $name"
     if [ "$mode" = "--ci" ]; then
-        # New inputs go to a scratch directory; the committed seeds are only read.
-        scratch=$(mktemp -d)
+        # New inputs go to a scratch directory in the tree; the committed seeds are only read.
+        scratch="$dir/scratch-$name"
+        rm -rf "$scratch"
+        mkdir -p "$scratch"
         "$dir/tests/fuzz/${name}Fuzz" "${common[@]}" -runs="$ci_runs" -seed=1 "$scratch" "$seeds" \
             > "$dir/fuzz-$name.log" 2>&1 || { tail -n 60 "$dir/fuzz-$name.log"; failed=1; }
         rm -rf "$scratch"

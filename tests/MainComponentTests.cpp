@@ -806,12 +806,13 @@ TEST (MainComponentBindings, anAssignmentOutsideTheThreeStatesShowsNoImage)
     DisconnectedEditor editor;
     pump();
     auto* button = editor.view.assignmentButtons()[0];
-    editor.main->parameterValueChanged (kParamFootswitchAGate, { ParamMap::kFloat, 5.0 });
-    ASSERT_TRUE (pumpUntil ([&] { return button->_currentState == 5; }));
-    editor.main->parameterValueChanged (kParamFootswitchAGate, { ParamMap::kFloat, -1.0 });
-    ASSERT_TRUE (pumpUntil ([&] { return button->_currentState == -1; }));
-    editor.main->parameterValueChanged (kParamFootswitchAGate, { ParamMap::kFloat, std::nan ("") });
-    ASSERT_TRUE (pumpUntil ([&] { return button->_currentState == -1; }));
+    // Each value follows one shown otherwise, so each wait sees that value applied.
+    const std::pair<double, int> steps[] = { { 5.0, 5 }, { -1.0, -1 }, { 5.0, 5 }, { std::nan (""), -1 } };
+    for (const auto& [value, shown] : steps)
+    {
+        editor.main->parameterValueChanged (kParamFootswitchAGate, { ParamMap::kFloat, value });
+        ASSERT_TRUE (pumpUntil ([&, shown = shown] { return button->_currentState == shown; })) << value;
+    }
 }
 
 //==============================================================================

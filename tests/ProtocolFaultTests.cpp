@@ -451,8 +451,9 @@ TEST_F (ProtocolTables, silentUnitEndsAPingAfterThreeSecondsAndARequestAfterSixt
 
 TEST_F (ProtocolFaults, unplugWhileIdleReportsTheErrorStateOnce)
 {
+    const size_t mark = connection->handler().stateCount();
     unit.unplug();
-    ASSERT_TRUE (connection->handler().waitForState (2, kWait));
+    ASSERT_TRUE (connection->handler().waitForState (2, mark, kWait));
     EXPECT_EQ (protocol.getState(), KorvantalProtocol::kError);
     EXPECT_EQ (link.resets, 0) << "a transport failure is not a protocol error";
     const auto states = connection->handler().states();

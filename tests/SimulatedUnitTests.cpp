@@ -185,11 +185,12 @@ TEST_F (SimulatedUnitTest, takesAGoodFirmwareImageRestartsAndReportsItsVersion)
         SCOPED_TRACE (row.name);
         ASSERT_EQ (row.image.size(), 128032u);
         unit.clearHostPackets();
+        const size_t mark = connection->handler().stateCount();
         ASSERT_TRUE (connection->protocol().updateFirmware (row.image, {}).ok);
         EXPECT_EQ (unit.hostPackets().size(), 1 + (128032 + 61) / 62);
 
         // The unit drops off the bus, the host tears the connection down, the unit comes back.
-        ASSERT_TRUE (connection->handler().waitForState (2, kWait));
+        ASSERT_TRUE (connection->handler().waitForState (2, mark, kWait));
         connection->disconnect();
         ASSERT_TRUE (unit.waitForPlugged (true, kWait));
         ASSERT_TRUE (connection->connect());

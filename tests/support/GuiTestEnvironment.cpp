@@ -2,8 +2,16 @@
 
 #include "ImageResourcePack.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
 
 // The framework sets a window's WM_PROTOCOLS and reads its WM_STATE through atoms that it only
 // looks up, never creates. A bare X server (Xvfb without a window manager) has not interned them,
@@ -112,17 +120,37 @@ testing::AssertionResult isImageResource (const juce::Image& image, unsigned id)
 
 namespace
 {
-constexpr int kFocusWaitMilliseconds = 60000;
+constexpr auto kFocusWait = std::chrono::seconds (60);
+constexpr auto kFocusRetry = std::chrono::milliseconds (10);
+
+// Binds a socket to the name, or returns -1 while another process holds it.
+int bindAbstractName (const std::string& name)
+{
+    const int fd = ::socket (AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    std::copy (name.begin(), name.end(), address.sun_path + 1); // sun_path[0] == 0: abstract
+    const auto length = static_cast<socklen_t> (offsetof (sockaddr_un, sun_path) + 1 + name.size());
+    if (::bind (fd, reinterpret_cast<const sockaddr*> (&address), length) == 0)
+        return fd;
+    ::close (fd);
+    return -1;
+}
 } // namespace
 
 ScopedDisplayFocus::ScopedDisplayFocus()
-    : _lock ("tovarek-test-focus" + juce::SystemStats::getEnvironmentVariable ("DISPLAY", {}).retainCharacters ("0123456789"))
 {
-    _held = _lock.enter (kFocusWaitMilliseconds);
+    const auto display = juce::SystemStats::getEnvironmentVariable ("DISPLAY", {}).retainCharacters ("0123456789");
+    const std::string name = "tovarek-test-focus" + display.toStdString();
+    const auto deadline = std::chrono::steady_clock::now() + kFocusWait;
+    while ((_socket = bindAbstractName (name)) < 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for (kFocusRetry);
 }
 
 ScopedDisplayFocus::~ScopedDisplayFocus()
 {
-    if (_held)
-        _lock.exit();
+    if (_socket >= 0)
+        ::close (_socket);
 }

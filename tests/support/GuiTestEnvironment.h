@@ -33,16 +33,16 @@ testing::AssertionResult isImageResource (const juce::Image& image, unsigned id)
 
 // Holds the X display's one keyboard focus for the test that creates it: a test in another process
 // that also takes the focus waits, so that neither loses the focus to the other mid-test. Waits at
-// most a minute; isHeld() says whether it got the focus in that time.
+// most a minute; isHeld() says whether it got the focus in that time. The lock is a name in the
+// abstract socket namespace: it leaves no file behind and goes with the process that holds it.
 class ScopedDisplayFocus
 {
 public:
     ScopedDisplayFocus();
     ~ScopedDisplayFocus();
 
-    bool isHeld() const { return _held; }
+    bool isHeld() const { return _socket >= 0; }
 
 private:
-    juce::InterProcessLock _lock;
-    bool _held = false;
+    int _socket = -1;
 };

@@ -7,7 +7,9 @@
 namespace TestSupport
 {
 
-// A fresh, empty directory under the build tree for one test's files.
+// A fresh, empty directory for one test's files, under TOVAREK_TEST_TMP or else the system's
+// temporary directory (TMPDIR). It is removed when the test ends, pass or fail; one made outside a
+// test (for a whole suite) when the program ends.
 std::string makeTempDirectory (const std::string& testName);
 
 std::vector<uint8_t> readFileBytes (const std::string& path);

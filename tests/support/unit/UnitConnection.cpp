@@ -1,5 +1,6 @@
 #include "UnitConnection.h"
 
+#include <algorithm>
 #include <thread>
 
 namespace SimUnit
@@ -58,10 +59,18 @@ bool RecordingHandler::waitForStatuses (size_t count, std::chrono::milliseconds 
     return _changed.wait_for (lock, timeout, [&] { return _statuses.size() >= count; });
 }
 
-bool RecordingHandler::waitForState (int state, std::chrono::milliseconds timeout) const
+size_t RecordingHandler::stateCount() const
+{
+    std::lock_guard<std::mutex> lock (_mutex);
+    return _states.size();
+}
+
+bool RecordingHandler::waitForState (int state, size_t mark, std::chrono::milliseconds timeout) const
 {
     std::unique_lock<std::mutex> lock (_mutex);
-    return _changed.wait_for (lock, timeout, [&] { return ! _states.empty() && _states.back() == state; });
+    return _changed.wait_for (lock, timeout, [&] {
+        return _states.size() > mark && std::find (_states.begin() + static_cast<long> (mark), _states.end(), state) != _states.end();
+    });
 }
 
 UnitConnection::UnitConnection (UnitOptions options, uint32_t protocolVariant)

@@ -35,9 +35,13 @@ public:
     std::vector<std::vector<uint8_t>> statuses() const;
     std::vector<int> states() const;
 
+    // Each wait is for a count, or for a state recorded after the first `mark` states (take the
+    // mark with stateCount() before the step that causes it): a state an earlier step left does
+    // not end the wait.
     bool waitForParameters (size_t count, std::chrono::milliseconds timeout) const;
     bool waitForStatuses (size_t count, std::chrono::milliseconds timeout) const;
-    bool waitForState (int state, std::chrono::milliseconds timeout) const;
+    size_t stateCount() const;
+    bool waitForState (int state, size_t mark, std::chrono::milliseconds timeout) const;
 
 private:
     mutable std::mutex _mutex; // guards the three lists
