@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <filesystem>
 
 namespace AudioFixtures
 {
@@ -149,12 +148,6 @@ Bytes floatLE (const std::vector<float>& samples)
 }
 
 ScratchFolder::ScratchFolder (const std::string& testName) : _path (TestSupport::makeTempDirectory (testName)) {}
-
-ScratchFolder::~ScratchFolder()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all (_path, ignored);
-}
 
 std::string ScratchFolder::write (const std::string& name, const Bytes& bytes) const
 {

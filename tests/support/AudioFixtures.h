@@ -47,14 +47,11 @@ Bytes aiffSoundPayload (const Bytes& data, uint32_t offset = 0, uint32_t blockSi
 Bytes pcm16LE (const std::vector<int16_t>& samples);
 Bytes floatLE (const std::vector<float>& samples);
 
-// A fresh folder for one test's files, removed with everything in it when the test ends, pass or fail.
+// A fresh folder for one test's files (removed when the test ends, as every temporary folder is).
 class ScratchFolder
 {
 public:
     explicit ScratchFolder (const std::string& testName);
-    ~ScratchFolder();
-    ScratchFolder (const ScratchFolder&) = delete;
-    ScratchFolder& operator= (const ScratchFolder&) = delete;
 
     const std::string& path() const { return _path; }
     // Writes `bytes` to a file of that name in the folder and returns its path.
