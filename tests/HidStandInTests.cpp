@@ -40,11 +40,14 @@ std::vector<uint16_t> listedProductIds (hid_device_info* list)
     return ids;
 }
 
-// Reads on another thread, so a test can observe it blocking and being woken.
+// Reads on a thread of its own, so a test can observe it blocking and being woken. The thread is
+// detached: a read that is never woken fails the test's bounded wait instead of hanging its end.
 std::future<int> readAsync (hid_device* handle, unsigned char* buffer, size_t length, int timeoutMs)
 {
-    return std::async (std::launch::async,
-                       [=] { return hid_read_timeout (handle, buffer, length, timeoutMs); });
+    std::packaged_task<int()> read ([=] { return hid_read_timeout (handle, buffer, length, timeoutMs); });
+    std::future<int> result = read.get_future();
+    std::thread (std::move (read)).detach();
+    return result;
 }
 
 using StandInEnumeration = BusTest;
