@@ -393,6 +393,20 @@ public:
         return true;
     }
 
+    // Marks the edit buffer modified with a knob set, then forgets what that sent and recorded.
+    // Once the set is told the worker has nothing left to do.
+    bool markModified()
+    {
+        _recorder->clear();
+        const std::string told = "param " + std::to_string ((int) kParamBoostDrive);
+        if (! _service->setParameterValue (kParamBoostDrive, { TovarekMk2ParamMap::kFloat, 0.5 }).ok || ! _recorder->waitFor (told))
+            return false;
+
+        _unit->clearHostPackets();
+        _recorder->clear();
+        return true;
+    }
+
     // A parameter's value as the service holds it; not a number when the service refuses it.
     double valueOf (TovarekMk2ParamID id)
     {
@@ -775,12 +789,7 @@ TEST_F (EditorServiceParametersLive, followsTheUnitsReportsAsTheTableSays)
     for (const auto& row : rows)
     {
         SCOPED_TRACE (row.name);
-        // Marks the edit buffer modified; once it is told, the worker has nothing left to do.
-        rig.recorder().clear();
-        ASSERT_TRUE (rig.service().setParameterValue (kParamBoostDrive, { TovarekMk2ParamMap::kFloat, 0.5 }).ok);
-        ASSERT_TRUE (rig.recorder().waitFor ("param " + std::to_string ((int) kParamBoostDrive)));
-        rig.unit().clearHostPackets();
-        rig.recorder().clear();
+        ASSERT_TRUE (rig.markModified());
 
         // A report handled after the row's own, on the same reader thread, marks its end.
         testing::internal::CaptureStdout();
@@ -870,11 +879,7 @@ TEST_F (EditorServiceParametersLive, reReadAfterATaskWhatTheUnitMovedDuringIt)
     for (const auto& row : rows)
     {
         SCOPED_TRACE (row.name);
-        rig.recorder().clear();
-        ASSERT_TRUE (rig.service().setParameterValue (kParamBoostDrive, { TovarekMk2ParamMap::kFloat, 0.5 }).ok);
-        ASSERT_TRUE (rig.recorder().waitFor ("param " + std::to_string ((int) kParamBoostDrive)));
-        rig.unit().clearHostPackets();
-        rig.recorder().clear();
+        ASSERT_TRUE (rig.markModified());
 
         // Reported while the backup reads preset 1, between two of its answers.
         ASSERT_TRUE (rig.service().beginBackup ([&] (double p)
@@ -1204,10 +1209,7 @@ TEST (EditorServiceFailures, everyErrorStepEndsItsTaskInErrorWithItsMessage)
         if (! refresh)
         {
             ASSERT_TRUE (rig.connectAndRefresh());
-            ASSERT_TRUE (rig.service().setParameterValue (kParamBoostDrive, { TovarekMk2ParamMap::kFloat, 0.5 }).ok);
-            ASSERT_TRUE (rig.drainWorker());
-            rig.unit().clearHostPackets();
-            rig.recorder().clear();
+            ASSERT_TRUE (rig.markModified());
         }
 
         rig.unit().injectFault (SimUnit::Fault (row.fault, row.code, row.occurrence));
