@@ -339,11 +339,7 @@ const TovarekMk2EditorService::ParameterMapValues* TovarekMk2EditorService::valu
 void TovarekMk2EditorService::markModified()
 {
     _modified = true;
-
-    // The unit changed after a re-read in flight began: the edit buffer differs from its preset
-    // whatever that re-read finds.
-    if (_reReadInFlight)
-        _modifiedDuringReRead = true;
+    ++_modifiedMarks;
 }
 
 //==============================================================================
@@ -535,10 +531,11 @@ Korvantal::Result TovarekMk2EditorService::requestRefreshCurrentPreset (bool ful
         // Run by the next task that ends with processPendingRefresh, or by the next re-read.
         _refreshPending = true;
         _refreshPendingFull = full;
+        _refreshPendingMarks = _modifiedMarks;
     }
     else
     {
-        _taskQueue.push ([this, full] (Task&) { return refreshCurrentPresetBody (full); }, nullptr);
+        _taskQueue.push ([this, full, marks = _modifiedMarks] (Task&) { return refreshCurrentPresetBody (full, marks); }, nullptr);
     }
 
     return Result::success;
@@ -829,15 +826,17 @@ Korvantal::Result TovarekMk2EditorService::processPendingRefresh()
 {
     bool pending = false;
     bool full = false;
+    uint64_t marks = 0;
     {
         std::lock_guard<std::mutex> lock (_stateMutex);
         pending = _refreshPending;
         full = _refreshPendingFull;
+        marks = _refreshPendingMarks;
         _refreshPending = false;
         _refreshPendingFull = false;
     }
 
-    return pending ? refreshGlobals (full) : Result::success;
+    return pending ? refreshGlobals (full, marks) : Result::success;
 }
 
 Korvantal::Result TovarekMk2EditorService::withProtocol (const std::function<Result (KorvantalProtocol&)>& call)

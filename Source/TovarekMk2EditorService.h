@@ -185,9 +185,12 @@ private:
 
     // Task bodies (worker thread).
     struct EditBufferSnapshot;
+    // A full re-read clears the modified mark only if nothing marked it since `marksWhenAsked`
+    // (`_modifiedMarks` when the re-read was asked for); the one-argument form is asked for now.
     Result refreshGlobals (bool full);
+    Result refreshGlobals (bool full, uint64_t marksWhenAsked);
     Result readEditBuffer (EditBufferSnapshot& snapshot);
-    void storeEditBuffer (EditBufferSnapshot& snapshot, bool full); // caller holds _stateMutex
+    void storeEditBuffer (EditBufferSnapshot& snapshot, bool full, uint64_t marksWhenAsked); // caller holds _stateMutex
     Result refreshAllBody (bool checkDevice);
     Result readDeviceVersions (FirmwareVersionInfo& versions);
     Result sendAmpBody (int index, const Amp& amp, int slot);
@@ -202,7 +205,7 @@ private:
     Result changePresetRounds (Task& task);
     Result firmwareUpdateBody (Task& task, const TovarekMk2Archive& archive, const std::function<void (double)>& progress);
     Result waitForReconnect (Task& task);
-    Result refreshCurrentPresetBody (bool full);
+    Result refreshCurrentPresetBody (bool full, uint64_t marksWhenAsked);
 
     Korvantal::KorvantalProtocol* _protocol = nullptr;
     const ParamMap _paramMap;
@@ -227,18 +230,19 @@ private:
     std::string _lastError;
     bool _refreshPending = false;
     bool _refreshPendingFull = false;
+    uint64_t _refreshPendingMarks = 0; // _modifiedMarks when the pending full re-read was asked for
     bool _modified = false;
+    // Counts markModified calls: a full re-read asked for before an edit must not clear its mark.
+    uint64_t _modifiedMarks = 0;
     std::vector<std::string> _ampNames;
     std::vector<std::string> _cabNames;
     int _favouriteSwitchIndex = 0;
     int _currentAmpIndex = 0;
     int _currentCabIndex = 0;
     // A re-read of the edit buffer is under way, and what the unit reported meanwhile (by scope,
-    // then value key): those values are newer than the re-read's snapshot and win over it. So is
-    // a modified mark set meanwhile: a full re-read does not clear it.
+    // then value key): those values are newer than the re-read's snapshot and win over it.
     bool _reReadInFlight = false;
     std::map<uint32_t, ParameterMapValues> _reportedDuringReRead;
-    bool _modifiedDuringReRead = false;
     // Counts cancelAll calls, so a starter can tell that one came between its state change and its push.
     uint64_t _cancelCount = 0;
 

@@ -38,12 +38,22 @@ struct TovarekMk2EditorService::EditBufferSnapshot
 
 Korvantal::Result TovarekMk2EditorService::refreshGlobals (bool full)
 {
+    uint64_t marks = 0;
+    {
+        std::lock_guard<std::mutex> lock (_stateMutex);
+        marks = _modifiedMarks;
+    }
+
+    return refreshGlobals (full, marks);
+}
+
+Korvantal::Result TovarekMk2EditorService::refreshGlobals (bool full, uint64_t marksWhenAsked)
+{
     {
         std::lock_guard<std::mutex> lock (_stateMutex);
         _refreshPending = false;
         _refreshPendingFull = false;
         _reReadInFlight = true;
-        _modifiedDuringReRead = false;
     }
 
     EditBufferSnapshot snapshot;
@@ -53,11 +63,10 @@ Korvantal::Result TovarekMk2EditorService::refreshGlobals (bool full)
         std::lock_guard<std::mutex> lock (_stateMutex);
 
         if (read.ok)
-            storeEditBuffer (snapshot, full);
+            storeEditBuffer (snapshot, full, marksWhenAsked);
 
         _reReadInFlight = false;
         _reportedDuringReRead.clear();
-        _modifiedDuringReRead = false;
     }
 
     TOVAREK_LOG_ONLY_STEP (read);
@@ -75,7 +84,7 @@ Korvantal::Result TovarekMk2EditorService::readEditBuffer (EditBufferSnapshot& s
     return Result::success;
 }
 
-void TovarekMk2EditorService::storeEditBuffer (EditBufferSnapshot& snapshot, bool full)
+void TovarekMk2EditorService::storeEditBuffer (EditBufferSnapshot& snapshot, bool full, uint64_t marksWhenAsked)
 {
     // Program 0 is the preset the favourite switch selects. A program beyond any int is clamped,
     // so that neither this index nor the program number computed from it overflows.
@@ -91,7 +100,9 @@ void TovarekMk2EditorService::storeEditBuffer (EditBufferSnapshot& snapshot, boo
         for (const auto& [key, value] : values)
             (*valuesForScope (scope))[key] = value;
 
-    if (full && ! _modifiedDuringReRead)
+    // An edit marked after the re-read was asked for (a knob turned on the unit after it changed
+    // preset, or during the re-read) leaves the edit buffer differing from its preset.
+    if (full && _modifiedMarks == marksWhenAsked)
         _modified = false;
 }
 
@@ -626,9 +637,9 @@ Korvantal::Result TovarekMk2EditorService::waitForReconnect (Task& task)
     }
 }
 
-Korvantal::Result TovarekMk2EditorService::refreshCurrentPresetBody (bool full)
+Korvantal::Result TovarekMk2EditorService::refreshCurrentPresetBody (bool full, uint64_t marksWhenAsked)
 {
-    TOVAREK_LOG_ONLY_STEP (refreshGlobals (full));
+    TOVAREK_LOG_ONLY_STEP (refreshGlobals (full, marksWhenAsked));
     notifyDataRefreshed();
     return Result::success;
 }

@@ -858,20 +858,25 @@ TEST_F (EditorServiceParametersLive, keepAKnobTurnedDuringABackupOrARereadOfTheE
 }
 
 // A position or status report during a task asks for a re-read, which runs once the task has
-// ended, before its completion; a report of another preset makes it a full one, which clears the mark.
+// ended, before its completion; a report of another preset makes it a full one, which clears the
+// mark unless a knob was turned after it.
 TEST_F (EditorServiceParametersLive, reReadAfterATaskWhatTheUnitMovedDuringIt)
 {
     struct Row
     {
         const char* name;
-        std::vector<uint8_t> report;
+        std::vector<std::vector<uint8_t>> reports;
         bool modifiedAfter;
     };
+    const auto presetPosition = parameterReport (0x1002, 1.0f);
+    const auto knob = parameterReport (kParamReverbDecay, 0.375f);
     const Row rows[] {
-        { "amp position",                  parameterReport (0x1000, 2.0f), true },
-        { "preset position",               parameterReport (0x1002, 1.0f), false },
-        { "status moving the cabinet",     statusReport (64, 0, 2, 0, 0),  true },
-        { "status loading another preset", statusReport (64, 0, 0, 0, 3),  false },
+        { "amp position",                  { parameterReport (0x1000, 2.0f) }, true },
+        { "preset position",               { presetPosition },                 false },
+        { "status moving the cabinet",     { statusReport (64, 0, 2, 0, 0) },  true },
+        { "status loading another preset", { statusReport (64, 0, 0, 0, 3) },  false },
+        { "a knob, then a preset",         { knob, presetPosition },           false },
+        { "a preset, then a knob",         { presetPosition, knob },           true },
     };
     const ServiceStopper stopper { rig };
     const std::vector<std::string> reRead { "read 1/0", "program?", "read 3/0", "read 5/0", "read 9/0" };
@@ -885,7 +890,8 @@ TEST_F (EditorServiceParametersLive, reReadAfterATaskWhatTheUnitMovedDuringIt)
         ASSERT_TRUE (rig.service().beginBackup ([&] (double p)
         {
             if (p > 0.1 && p < 0.2)
-                rig.unit().sendReport (row.report);
+                for (const auto& report : row.reports)
+                    rig.unit().sendReport (report);
         },
         [&] (const auto&) { rig.recorder().add ("backed up"); }).ok);
         ASSERT_TRUE (rig.recorder().waitFor ("backed up"));
