@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Rewrites the seed corpora in corpus/ from the product's own writers (data files, bundles), the
-# artwork generator's PNG files, sox, protocol_seeds.py, and two version pages.
+# artwork generator's PNG files and small PNGs of other kinds, sox, protocol_seeds.py, and version pages.
 # Usage: tests/fuzz/make_corpus.sh <fuzz build tree, configured with -DTOVAREK_FUZZ=ON>
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -32,12 +32,14 @@ sox -n -r 192000 -c 2 -b 8 -e unsigned "$audio/u8-192000.wav" synth 100s sawtoot
 sox -n -r 88200 -c 2 -b 16 "$audio/stereo16-88200.aiff" synth 100s sine 700
 sox -n -r 176400 -c 1 -b 32 "$audio/mono32-176400.aiff" synth 100s triangle 900
 
-# Packs of a few small images from the artwork generator, and an empty pack.
+# Packs of a few small images from the artwork generator, and an empty pack. The artwork is all
+# 8-bit RGBA, and the PNG checksums keep the fuzzer from reaching other kinds by mutation: one more
+# pack holds small PNGs of the other kinds the decoder converts (16 bits, palette with tRNS, low-depth
+# grey, grey and alpha with gAMA).
 python3 - "$build/Resources/images" "$corpus/ImagePack" <<'PY'
-import os, struct, sys
+import os, struct, sys, zlib
 images, out = sys.argv[1], sys.argv[2]
-def pack(path, names):
-    files = [(n.encode(), open(os.path.join(images, n), "rb").read()) for n in names]
+def pack(path, files):
     head = struct.pack("<II", 8, len(files))
     offset = 8 + 16 * len(files)
     directory, tail = b"", b""
@@ -46,13 +48,34 @@ def pack(path, names):
         tail += name + data
         offset += len(name) + len(data)
     open(path, "wb").write(head + directory + tail)
-pack(os.path.join(out, "three.bin"), ["CloseOff.png", "FXRedLine@2x.png", "Assigned.png"])
+def artwork(names):
+    return [(n.encode(), open(os.path.join(images, n), "rb").read()) for n in names]
+def chunk(kind, body):
+    return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+def png(width, height, colour_type, depth, row, extra=b""):
+    header = struct.pack(">IIBBBBB", width, height, depth, colour_type, 0, 0, 0)
+    pixels = b"".join(b"\0" + row(y) for y in range(height))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + extra
+            + chunk(b"IDAT", zlib.compress(pixels)) + chunk(b"IEND", b""))
+pack(os.path.join(out, "three.bin"), artwork(["CloseOff.png", "FXRedLine@2x.png", "Assigned.png"]))
 pack(os.path.join(out, "empty.bin"), [])
+pack(os.path.join(out, "kinds.bin"), [
+    (b"CloseOff.png", png(5, 3, 2, 16, lambda y: bytes((y * 40 + i * 7) % 256 for i in range(30)))),
+    (b"Assigned.png", png(6, 4, 3, 4, lambda y: bytes([0x01 + y, 0x23, 0x30 + y]),
+                          chunk(b"PLTE", bytes(range(48))) + chunk(b"tRNS", bytes([0, 128, 255])))),
+    (b"FXRedLine@2x.png", png(7, 2, 0, 2, lambda y: bytes([0x1B + y, 0xE4]))),
+    (b"SwitchUp@2x.png", png(3, 3, 4, 16, lambda y: bytes((y * 90 + i * 31) % 256 for i in range(12)),
+                             chunk(b"gAMA", struct.pack(">I", 100000)))),
+])
 PY
 
 # Version pages: the line the check looks for, and one behind a web page's markup.
 printf 'LATEST_VERSION = 4.2.0.1\n' > "$corpus/UpdateCheck/newer.txt"
 printf '<html>\n<body>LATEST_VERSION = 9.0.0.0</body>\n' > "$corpus/UpdateCheck/html.txt"
+# The same line behind a UTF-8 mark, and in UTF-16 (little-endian, with its mark).
+printf '\xef\xbb\xbfLATEST_VERSION = 4.3.0.0\n' > "$corpus/UpdateCheck/utf8-mark.txt"
+printf '\xff\xfeLATEST_VERSION = 4.3.0.0\n' | python3 -c 'import sys; d = sys.stdin.buffer.read(); sys.stdout.buffer.write(d[:2] + d[2:].decode().encode("utf-16-le"))' \
+    > "$corpus/UpdateCheck/utf16.txt"
 
 # Unit answers that take the protocol and the service through a full refresh and on.
 python3 "$here/protocol_seeds.py" "$corpus/Protocol"
