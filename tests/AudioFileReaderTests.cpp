@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cmath>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 using namespace Korvantal;
@@ -15,11 +16,17 @@ namespace
 constexpr int kRates[] = { 44100, 48000, 88200, 96000, 176400, 192000 };
 constexpr int kFrames = 300;
 
-// One folder for the fixtures of this test process, removed when it ends.
+// One folder for a test's fixtures, made at its first write; the folder goes when the test ends,
+// so the next test (or the next repeat of this one) makes it anew.
 std::string writeFixture (const std::string& testName, const Bytes& bytes, const std::string& name = "in.wav")
 {
-    static const ScratchFolder folder ("reader");
-    return folder.write (testName + "-" + name, bytes);
+    static std::string folder;
+    if (folder.empty() || ! std::filesystem::is_directory (folder))
+        folder = TestSupport::makeTempDirectory ("reader");
+
+    const std::string path = folder + "/" + testName + "-" + name;
+    TestSupport::writeFileBytes (path, bytes);
+    return path;
 }
 
 waverror wavCode (const Bytes& bytes, const std::string& testName)
